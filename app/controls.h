@@ -1,0 +1,97 @@
+#pragma once
+// Small controls the window needs beyond what Qt Widgets offers as such: a label that
+// reports clicks and hovering, a list box with an event before it opens, a toggle button
+// that may refuse to be released, an up-down spinner bound to an edit box, and the rich
+// text log.
+
+// Qt
+#include <QColor>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStringList>
+#include <QTextEdit>
+#include <QWidget>
+
+// Std
+#include <functional>
+
+class QLineEdit;
+class QToolButton;
+
+// A label with click, mouse-enter and mouse-leave handlers; an empty handler is unbound.
+class TClickLabel : public QLabel {
+  Q_OBJECT
+ public:
+  using QLabel::QLabel;
+  std::function<void()> OnClick;
+  std::function<void()> OnMouseEnter;
+  std::function<void()> OnMouseLeave;
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+};
+
+// A list box that runs OnDropDown just before its list opens.
+class TDropDownCombo : public QComboBox {
+  Q_OBJECT
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> OnDropDown;
+  void showPopup() override;
+};
+
+// A toggle button with a picture. A click flips Down unless the button is down and may
+// not be released (AllowAllUp false), then runs OnClick.
+class TSpeedButton : public QPushButton {
+  Q_OBJECT
+ public:
+  explicit TSpeedButton(QWidget* parent = nullptr);
+  bool AllowAllUp = true;
+  std::function<void()> OnClick;
+  [[nodiscard]] bool Down() const { return isChecked(); }
+  void SetDown(bool down) { setChecked(down); }
+
+ protected:
+  void nextCheckState() override;
+};
+
+// An up-down spinner beside an edit box: its arrows step Position by 1 between Min and Max,
+// without wrapping, and write it into the edit box as plain decimal text.
+class TUpDown : public QWidget {
+  Q_OBJECT
+ public:
+  TUpDown(QLineEdit* associate, int min, int max, int position, QWidget* parent = nullptr);
+  int Min;
+  int Max;
+  [[nodiscard]] int Position() const { return position_; }
+  void SetPosition(int position);
+  void StepUp();
+  void StepDown();
+  [[nodiscard]] QLineEdit* Associate() const { return associate_; }
+
+ private:
+  void Step(int delta);
+  QLineEdit* associate_;
+  int position_;
+  QToolButton* up_;
+  QToolButton* down_;
+};
+
+// The read-only rich text log: lines are appended at the end in the current colour, which
+// stays until changed or until the log is cleared (back to black).
+class TRichLog : public QTextEdit {
+  Q_OBJECT
+ public:
+  explicit TRichLog(QWidget* parent = nullptr);
+  void Add(const QString& line);  // "\r\n" inside a line starts a new line
+  void Clear();
+  void SetColor(const QColor& color);
+  [[nodiscard]] QColor Color() const { return color_; }
+  [[nodiscard]] QStringList Lines() const;  // the plain text, one entry per line
+
+ private:
+  QColor color_{Qt::black};
+};

@@ -1,0 +1,279 @@
+#pragma once
+// The main window. It owns every control, timer and the serial port, and every handler of
+// the tool is one of its methods. Each subsystem defines its methods in its own folder:
+//   app/form1.cpp             construction, FormCreate, LogChange, FormKeyDown, Timer5Timer
+//   app/form1_layout.cpp      the controls and their places
+//   serial/port_connection.cpp   ComboBox1DropDown, ButtonVCPClick, ButtonVCPState, Timer2Timer
+//   protocol/dispatcher.cpp      VCPRxChar
+//   transfer/block_transfer.cpp  TxInit, Timer1Timer, SendPackage
+//   transfer/firmware_upload.cpp B_FwTxClick, B_FwJumpClick
+//   transfer/config_read.cpp     B_GetConfigClick, Timer3Timer, RequestPackage
+//   config/config_panel.cpp      B_SetConfigClick, fill buttons, ShowConfigRecord, FinishConfigRead, buzzer boxes
+//   config/remote_listing.cpp    B_RemConfigClick
+//   release/release_mode.cpp     AddReleaseId, L_ClearClick, Edit1Change, Label*Click, scanner input
+//   update/version_check.cpp     DeleteOldExecutables, Timer4Timer, L_MsgClick, L_Site*
+
+// lib
+#include "config/config_record.h"
+#include "protocol/frame.h"
+#include "release/release_core.h"
+#include "serial/comport.h"
+#include "transfer/transfer_core.h"
+
+// Qt
+#include <QIcon>
+#include <QWidget>
+
+// Std
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class TClickLabel;
+class TDropDownCombo;
+class TRichLog;
+class TSpeedButton;
+class TUpDown;
+class TVersionFetcher;
+
+// Held modifier keys of a key press.
+enum TShiftFlag : unsigned { ssShift = 1, ssAlt = 2, ssCtrl = 4 };
+using TShiftState = unsigned;
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);  // builds the controls, then runs FormCreate
+  ~TForm1() override;
+
+  // ---- app/ ----
+  void FormCreate();
+  void LogChange(TRichLog* changed);
+  void FormKeyDown(std::uint16_t Key, TShiftState Shift);  // Key: virtual-key code
+  void Timer5Timer();
+
+  // ---- serial/ ----
+  void ComboBox1DropDown();
+  void ButtonVCPClick();
+  void ButtonVCPState(bool open);
+  void Timer2Timer();
+
+  // ---- protocol/ ----
+  void VCPRxChar(int Count);
+  void VCPHangUp();  // the unit was unplugged
+
+  // ---- transfer/ ----
+  void TxInit();
+  void Timer1Timer();
+  void SendPackage();
+  void B_FwTxClick();
+  void B_FwJumpClick();
+  void B_GetConfigClick();
+  void Timer3Timer();
+  void RequestPackage();
+
+  // ---- config/ ----
+  void B_SetConfigClick();
+  void B_SetDefaultsClick();
+  void B_SetVentoraClick();
+  void ShowConfigRecord(const ConfigRecord& record);
+  void FinishConfigRead();
+  void B_RemConfigClick();
+  void CB_BZ_VMX_INClick();
+  void CB_BZ_VMX_OUTClick();
+  void CB_BZ_VMX_WHClick();
+  void CB_BZ_VCH_INClick();
+  void CB_BZ_VCH_OUTClick();
+  void CB_BZ_VCH_WHClick();
+  void CB_BZ_RPX_INClick();
+  void CB_BZ_RPX_OUTClick();
+  void CB_BZ_RPX_WHClick();
+  void CB_BZ_OSC_INClick();
+  void CB_BZ_OSC_OUTClick();
+  void CB_BZ_OSC_WHClick();
+  void CB_BZ_BGL_INClick();
+  void CB_BZ_BGL_OUTClick();
+  void CB_BZ_BGL_WHClick();
+
+  // ---- release/ ----
+  void AddReleaseId(std::uint32_t word3, std::uint32_t word2, std::uint32_t word1);
+  void L_ClearClick();
+  void Edit1Change();
+  void Label0Click();
+  void Label7Click();
+  void Label8Click();
+  void ScannerKey(std::uint16_t Key, TShiftState Shift);
+
+  // ---- update/ ----
+  void DeleteOldExecutables();
+  void Timer4Timer();
+  void L_MsgClick();
+  void L_SiteClick();
+  void L_SiteMouseEnter();
+  void L_SiteMouseLeave();
+
+  // ---- Controls (named as in the layout; objectName is the same) ----
+  // Header
+  QGroupBox* GB_Header = nullptr;
+  TClickLabel* L_Msg = nullptr;
+  TClickLabel* L_Site = nullptr;
+  TRichLog* Log = nullptr;
+  TDropDownCombo* ComboBox1 = nullptr;
+  TSpeedButton* ButtonVCP = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+
+  // Configuration panel
+  QGroupBox* GB_Config = nullptr;
+  TDropDownCombo* CB_PING = nullptr;
+  TDropDownCombo* CB_A232 = nullptr;
+  TDropDownCombo* CB_B232 = nullptr;
+  QPushButton* B_SetConfig = nullptr;
+  QPushButton* B_SetVentora = nullptr;
+  QPushButton* B_SetDefaults = nullptr;
+  QPushButton* B_RemConfig = nullptr;
+
+  QGroupBox* GB_VMX = nullptr;
+  QGroupBox* GB_VMX_BZ = nullptr;
+  QGroupBox* GB_VMX_EV = nullptr;
+  QLineEdit* ED_VMX = nullptr;
+  QLineEdit* ED_TVMX = nullptr;
+  TUpDown* UD_VMX = nullptr;
+  TUpDown* UD_TVMX = nullptr;
+  QCheckBox* CB_BZ_VMX_IN = nullptr;
+  QCheckBox* CB_BZ_VMX_OUT = nullptr;
+  QCheckBox* CB_BZ_VMX_WH = nullptr;
+  QCheckBox* CB_EV_VMX_IN = nullptr;
+  QCheckBox* CB_EV_VMX_OUT = nullptr;
+
+  QGroupBox* GB_VCH = nullptr;
+  QGroupBox* GB_VCH_BZ = nullptr;
+  QGroupBox* GB_VCH_EV = nullptr;
+  QLineEdit* ED_VCH = nullptr;
+  QLineEdit* ED_TVCH = nullptr;
+  TUpDown* UD_VCH = nullptr;
+  TUpDown* UD_TVCH = nullptr;
+  QCheckBox* CB_BZ_VCH_IN = nullptr;
+  QCheckBox* CB_BZ_VCH_OUT = nullptr;
+  QCheckBox* CB_BZ_VCH_WH = nullptr;
+  QCheckBox* CB_EV_VCH_IN = nullptr;
+  QCheckBox* CB_EV_VCH_OUT = nullptr;
+
+  QGroupBox* GB_RPX = nullptr;
+  QGroupBox* GB_RPX_IN = nullptr;   // buzzer boxes
+  QGroupBox* GB_RPX_OUT = nullptr;  // event boxes
+  QLineEdit* ED_RPX = nullptr;
+  QLineEdit* ED_TRPX = nullptr;
+  TUpDown* UD_RPX = nullptr;
+  TUpDown* UD_TRPX = nullptr;
+  QCheckBox* CB_BZ_RPX_IN = nullptr;
+  QCheckBox* CB_BZ_RPX_OUT = nullptr;
+  QCheckBox* CB_BZ_RPX_WH = nullptr;
+  QCheckBox* CB_EV_RPX_IN = nullptr;
+  QCheckBox* CB_EV_RPX_OUT = nullptr;
+
+  QGroupBox* GB_OSC = nullptr;
+  QGroupBox* GB_OSC_IN = nullptr;
+  QGroupBox* GB_OSC_OUT = nullptr;
+  QLineEdit* ED_TOSC = nullptr;
+  QLineEdit* ED_XOSC = nullptr;
+  TUpDown* UD_TOSC = nullptr;
+  TUpDown* UD_XOSC = nullptr;
+  QCheckBox* CB_BZ_OSC_IN = nullptr;
+  QCheckBox* CB_BZ_OSC_OUT = nullptr;
+  QCheckBox* CB_BZ_OSC_WH = nullptr;
+  QCheckBox* CB_EV_OSC_IN = nullptr;
+  QCheckBox* CB_EV_OSC_OUT = nullptr;
+
+  QGroupBox* GB_BGL = nullptr;
+  QGroupBox* GB_BGL_IN = nullptr;
+  QGroupBox* GB_BGL_OUT = nullptr;
+  QLineEdit* ED_VBGL = nullptr;
+  QLineEdit* ED_RBGL = nullptr;
+  QLineEdit* ED_TBGL = nullptr;
+  TUpDown* UD_VBGL = nullptr;
+  TUpDown* UD_RBGL = nullptr;
+  TUpDown* UD_TBGL = nullptr;
+  QCheckBox* CB_BZ_BGL_IN = nullptr;
+  QCheckBox* CB_BZ_BGL_OUT = nullptr;
+  QCheckBox* CB_BZ_BGL_WH = nullptr;
+  QCheckBox* CB_EV_BGL_IN = nullptr;
+  QCheckBox* CB_EV_BGL_OUT = nullptr;
+
+  QGroupBox* GB_ACP = nullptr;
+  QLineEdit* ED_ACP = nullptr;
+  TUpDown* UD_ACP = nullptr;
+  QCheckBox* CB_BZ_ACP = nullptr;
+  QCheckBox* CB_EV_ACP = nullptr;
+
+  QGroupBox* GB_ACN = nullptr;
+  QLineEdit* ED_ACN = nullptr;
+  TUpDown* UD_ACN = nullptr;
+  QCheckBox* CB_BZ_ACN = nullptr;
+  QCheckBox* CB_EV_ACN = nullptr;
+
+  // Hidden strip
+  QCheckBox* Cb_Ventora = nullptr;
+  QCheckBox* Cb_COMAutoClose = nullptr;
+  QGroupBox* GB_ReleaseMode = nullptr;
+  TRichLog* LogIdList = nullptr;
+  TClickLabel* L_IdList = nullptr;
+  TClickLabel* L_Clear = nullptr;
+  QGroupBox* GroupBox2 = nullptr;
+  TClickLabel* Label7 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  TClickLabel* Label8 = nullptr;
+  QLineEdit* Edit2 = nullptr;
+  TClickLabel* Label0 = nullptr;
+
+  // Beyond the right edge
+  QGroupBox* GB_EBK = nullptr;
+  QGroupBox* GB_EBK_IN = nullptr;
+  QGroupBox* GB_EBK_OUT = nullptr;
+  QLineEdit* ED_VEBK = nullptr;
+  QLineEdit* ED_REBK = nullptr;
+  QLineEdit* ED_TEBK = nullptr;
+  TUpDown* UD_VEBK = nullptr;
+  TUpDown* UD_REBK = nullptr;
+  TUpDown* UD_TEBK = nullptr;
+  QCheckBox* CB_EV_EBK_IN = nullptr;
+  QCheckBox* CB_BZ_EBK_IN = nullptr;
+  QCheckBox* CB_EV_EBK_OUT = nullptr;
+  QCheckBox* CB_BZ_EBK_OUT = nullptr;
+  QPushButton* B_FwTx = nullptr;
+  QPushButton* B_FwJump = nullptr;
+  QPushButton* B_GetConfig = nullptr;
+  TVersionFetcher* CppWebBrowser1 = nullptr;  // fetches the version file
+
+  // Components without a window
+  TComPort VCP;
+  std::array<QIcon, 2> ImageList1;  // 0: plug with a tick (open), 1: plug with a cross (closed)
+  QTimer* Timer1 = nullptr;  // 500 ms, block transfer
+  QTimer* Timer2 = nullptr;  // 50 ms, delayed close
+  QTimer* Timer3 = nullptr;  // 100 ms, configuration read
+  QTimer* Timer4 = nullptr;  // 1000 ms, version check
+  QTimer* Timer5 = nullptr;  // 10 ms, once after start-up
+
+  // ---- State ----
+  TDeviceInfo DeviceInfo;        // the unit last heard
+  bool IdentityHandled = false;  // one device-information frame acted on per connection
+  TransferState Transfer;        // the block transfer and the configuration read
+  ConfigImage RxImage{};         // filled by the configuration read
+  EncodedConfig TxConfig;        // the image a configuration write sends, and its trailer
+  ReleaseState Release;          // identifier list and scanner collection
+  int VersionTicks = 0;          // N of the version check
+  QString DownloadAddress;       // kept for the click on the offer label
+
+ private:
+  void BuildControls();  // app/form1_layout.cpp
+  void BindHandlers();   // app/form1.cpp: every binding in one place
+  void BuzzerClick(QCheckBox* changed, QCheckBox* in, QCheckBox* out, QCheckBox* during);
+};
+
+extern TForm1* Form1;

@@ -1,0 +1,58 @@
+#pragma once
+// The few verbs the handlers are written against, implemented on Qt: let pending window
+// messages run, owner-less message boxes, the standard error report, the date and time as
+// text, opening an address in the system's browser, and the executable's path. Tests
+// replace the message boxes, the clock text and the browser with recorders.
+
+// Qt
+#include <QApplication>
+#include <QString>
+
+// Std
+#include <functional>
+
+// Let pending window messages run (timers, port events, input) before going on.
+void ProcessMessages();
+
+enum class MsgIcon { None, Warning, Error, Information };
+enum class MsgButtons { Ok, YesNo };
+enum class MsgResult { Ok, Yes, No };
+
+struct MessageBoxCall {
+  QString text;
+  QString title;
+  MsgIcon icon = MsgIcon::None;
+  MsgButtons buttons = MsgButtons::Ok;
+};
+
+// A modal box with no owner window. Returns the button pressed.
+MsgResult ShowMessageBox(const QString& text, const QString& title, MsgIcon icon = MsgIcon::None,
+                         MsgButtons buttons = MsgButtons::Ok);
+// Replaces the boxes (tests record them and answer); an empty hook restores the real boxes.
+void SetMessageBoxHook(std::function<MsgResult(const MessageBoxCall&)> hook);
+
+// The standard error report: a "ZPi Tool" box with the error icon and the message, with a
+// full stop added when the message ends in a character whose code is above '.'.
+void ShowErrorReport(const QString& message);
+[[nodiscard]] QString WithFullStop(const QString& message);
+
+// The current date in the system's short date format followed by the time in its long
+// time format. Tests can fix it.
+[[nodiscard]] QString DateTimeText();
+void SetDateTimeHook(std::function<QString()> hook);
+
+// Hands an address to the system's default browser. Tests record it instead.
+void OpenUrl(const QString& address);
+void SetOpenUrlHook(std::function<void(const QString&)> hook);
+
+// Full path of the running executable.
+[[nodiscard]] QString ExecutablePath();
+
+// The application: title "ZPi Tool"; anything a handler lets escape is shown by the
+// standard error report instead of ending the process.
+class TApplication : public QApplication {
+  Q_OBJECT
+ public:
+  TApplication(int& argc, char** argv);
+  bool notify(QObject* receiver, QEvent* event) override;
+};

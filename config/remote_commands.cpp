@@ -1,0 +1,1 @@
+#include "config/remote_commands.h"

@@ -1,0 +1,1 @@
+#include "release/release_core.h"

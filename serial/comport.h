@@ -1,0 +1,211 @@
+#pragma once
+// The serial port component: one port, fixed line settings, blocking reads and writes, and
+// an event thread that hands every received-data event to the user-interface thread.
+// Qt-free: the hand-off to the UI thread is the TComHandOff interface, which the window
+// implements with Qt and the tests with a plain loop.
+
+// Std
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// ---- Settings ---------------------------------------------------------------------------
+
+enum TBaudRate { brCustom, br9600, br19200, br38400, br57600, br115200 };
+enum TDataBits { dbFive, dbSix, dbSeven, dbEight };
+enum TStopBits { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+enum TParityBits { prNone, prOdd, prEven, prMark, prSpace };
+enum TDTRFlowControl { dtrDisable, dtrEnable, dtrHandshake };
+enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
+
+// Line events, in the order of the enumeration; each maps to one bit of the system's mask.
+enum TComEvent { evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full };
+using TComEvents = std::uint16_t;  // bit (1 << TComEvent) set for each event
+constexpr TComEvents AllComEvents = (1u << 10) - 1;
+// The system's event mask for a set of events (all ten: 0x05FF).
+[[nodiscard]] std::uint32_t EventsToMask(TComEvents events);
+[[nodiscard]] TComEvents MaskToEvents(std::uint32_t mask);
+
+struct TComParity {
+  TParityBits Bits = prNone;
+  bool Check = false;
+  bool Replace = false;
+  char ReplaceChar = 0;
+};
+
+struct TComFlowControl {
+  bool OutCTSFlow = false;
+  bool OutDSRFlow = false;
+  TDTRFlowControl ControlDTR = dtrDisable;
+  TRTSFlowControl ControlRTS = rtsDisable;
+  bool XonXoffOut = false;
+  bool XonXoffIn = false;
+  bool DSRSensitivity = false;
+  bool TxContinueOnXoff = false;
+  char XonChar = 17;
+  char XoffChar = 19;
+};
+
+struct TComBuffer {
+  int InputSize = 1024;
+  int OutputSize = 1024;
+};
+
+// Milliseconds; -1 means "no limit" (passed to the system as 0xFFFFFFFF).
+struct TComTimeouts {
+  std::int32_t ReadInterval = -1;
+  std::int32_t ReadTotalMultiplier = 0;
+  std::int32_t ReadTotalConstant = 0;
+  std::int32_t WriteTotalMultiplier = 100;
+  std::int32_t WriteTotalConstant = 1000;
+};
+
+// ---- Errors -----------------------------------------------------------------------------
+
+enum EComPortCode {
+  CError_OpenFailed = 1,
+  CError_WriteFailed = 2,
+  CError_ReadFailed = 3,
+  CError_PurgeFailed = 5,
+  CError_SetStateFailed = 7,
+  CError_TimeoutsFailed = 8,
+  CError_SetupComFailed = 9,
+  CError_ClearComFailed = 10,
+  CError_RegError = 23,
+};
+
+// The failure of a port operation: the text of the code followed by
+// " (win error code: %d)" with the system's error code (errno on POSIX, -1 when none).
+class EComPort : public std::runtime_error {
+ public:
+  EComPort(int code, int winCode);
+  [[nodiscard]] int Code() const { return code_; }
+  [[nodiscard]] int WinCode() const { return winCode_; }
+
+ private:
+  int code_;
+  int winCode_;
+};
+
+// The English text of a code, before the message-catalogue lookup.
+[[nodiscard]] const char* ComErrorText(int code);
+
+// ---- The hand-off to the user-interface thread ------------------------------------------
+
+class TComHandOff {
+ public:
+  virtual ~TComHandOff() = default;
+  // Event thread: run `job` on the UI thread and block until it has run. Returns early,
+  // without waiting for the job, once `stop` is set (Interrupt wakes the wait), so a port
+  // closed from inside a running job cannot deadlock.
+  virtual void RunAndWait(std::function<void()> job, const std::atomic<bool>& stop) = 0;
+  // UI thread: run the jobs queued so far.
+  virtual void RunQueued() = 0;
+  // Wake a RunAndWait that should look at its stop flag again.
+  virtual void Interrupt() = 0;
+};
+
+// A queue-based hand-off: RunAndWait queues the job and calls `wake`, which must make the
+// UI thread call RunQueued soon (the window posts a queued call; tests pump a loop).
+class TQueuedHandOff : public TComHandOff {
+ public:
+  explicit TQueuedHandOff(std::function<void()> wake);
+  ~TQueuedHandOff() override;
+  void RunAndWait(std::function<void()> job, const std::atomic<bool>& stop) override;
+  void RunQueued() override;
+  void Interrupt() override;
+  // Jobs waiting to run (for tests and for Close).
+  [[nodiscard]] std::size_t Pending() const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
+
+// ---- The component ----------------------------------------------------------------------
+
+class TComThread;
+
+class TCustomComPort {
+ public:
+  TCustomComPort();
+  virtual ~TCustomComPort();  // closes an open port
+  TCustomComPort(const TCustomComPort&) = delete;
+  TCustomComPort& operator=(const TCustomComPort&) = delete;
+
+  // Properties. On POSIX "ttyACM0" opens /dev/ttyACM0 and a name starting with "/" is a path.
+  std::string Port = "COM123456";
+  TBaudRate BaudRate = br9600;
+  TDataBits DataBits = dbEight;
+  TStopBits StopBits = sbOneStopBit;
+  TComParity Parity;
+  TComFlowControl FlowControl;
+  TComBuffer Buffer;
+  TComTimeouts Timeouts;
+  TComEvents Events = AllComEvents;
+
+  // (sender, bytes waiting in the input queue); runs on the UI thread through the hand-off.
+  std::function<void(TCustomComPort&, int)> OnRxChar;
+  // The other side hung up (unit unplugged). Runs on the UI thread through the hand-off,
+  // once; the event thread then ends. Closing must not be done from inside it.
+  std::function<void(TCustomComPort&)> OnHangUp;
+  // A failure raised by a handler run through the hand-off. Without it, the failure is
+  // passed on to whoever called RunQueued.
+  std::function<void(std::exception_ptr)> OnHandlerError;
+
+  // The hand-off used by the event thread; required before opening.
+  void SetHandOff(std::shared_ptr<TComHandOff> handOff);
+  [[nodiscard]] TComHandOff* HandOff() const { return handOff_.get(); }
+
+  [[nodiscard]] bool Connected() const { return connected_; }
+  void SetConnected(bool value);  // true: Open, false: Close; equal value does nothing
+  void Open();
+  void Close();
+
+  [[nodiscard]] std::int32_t CustomBaudRate() const { return customBaudRate_; }
+  void SetCustomBaudRate(std::int32_t rate);  // unchanged value applies nothing
+  // The rate the open port reports back from the system (0 while closed).
+  [[nodiscard]] std::int32_t AppliedBaudRate() const;
+
+  void ClearBuffer(bool input, bool output);
+  // Blocking; return the count transferred, which is short when a time limit ended them.
+  int Read(void* buffer, int count);
+  int Write(const void* buffer, int count);
+  // Bytes waiting in the driver's input queue.
+  [[nodiscard]] int InputCount();
+
+ protected:
+  virtual void CreateHandle();
+  virtual void DestroyHandle();
+  virtual void SetupComPort();
+  virtual void ApplyDCB();
+  virtual void ApplyTimeouts();
+  virtual void ApplyBuffer();
+  virtual void DoRxChar(int count);
+
+ private:
+  friend class TComThread;
+  void CallRxChar();
+  void CallHangUp();
+
+  bool connected_ = false;
+  std::int32_t customBaudRate_ = 9600;
+  std::shared_ptr<TComHandOff> handOff_;
+  std::unique_ptr<TComThread> thread_;
+  struct Os;                 // the system's handle and what goes with it
+  std::unique_ptr<Os> os_;
+};
+
+class TComPort : public TCustomComPort {
+ public:
+  using TCustomComPort::TCustomComPort;
+};
+
+// Replaces `ports` with the names of the system's serial ports, sorted ignoring case.
+// POSIX: the tty devices with a device behind them, plus the paths listed in the
+// colon-separated environment variable ZPITOOL_EXTRA_PORTS.
+void EnumComPorts(std::vector<std::string>& ports);
