@@ -7,6 +7,7 @@
 // Std
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -96,13 +97,18 @@ class EComPort : public std::runtime_error {
 
 // ---- The hand-off to the user-interface thread ------------------------------------------
 
+// Receives a failure that a job raised, after the job's waiter has been released.
+using TComErrorSink = std::function<void(std::exception_ptr)>;
+
 class TComHandOff {
  public:
   virtual ~TComHandOff() = default;
   // Event thread: run `job` on the UI thread and block until it has run. Returns early,
   // without waiting for the job, once `stop` is set (Interrupt wakes the wait), so a port
-  // closed from inside a running job cannot deadlock.
-  virtual void RunAndWait(std::function<void()> job, const std::atomic<bool>& stop) = 0;
+  // closed from inside a running job cannot deadlock. A failure raised by the job releases
+  // the waiter first and then goes to `onError`, or out of RunQueued when that is empty.
+  virtual void RunAndWait(std::function<void()> job, const std::atomic<bool>& stop,
+                          TComErrorSink onError = {}) = 0;
   // UI thread: run the jobs queued so far.
   virtual void RunQueued() = 0;
   // Wake a RunAndWait that should look at its stop flag again.
@@ -115,7 +121,8 @@ class TQueuedHandOff : public TComHandOff {
  public:
   explicit TQueuedHandOff(std::function<void()> wake);
   ~TQueuedHandOff() override;
-  void RunAndWait(std::function<void()> job, const std::atomic<bool>& stop) override;
+  void RunAndWait(std::function<void()> job, const std::atomic<bool>& stop,
+                  TComErrorSink onError = {}) override;
   void RunQueued() override;
   void Interrupt() override;
   // Jobs waiting to run (for tests and for Close).
@@ -189,15 +196,34 @@ class TCustomComPort {
 
  private:
   friend class TComThread;
+  // What ended one wait of the event thread.
+  enum class TLineEvent { RxChar, HangUp, Stop };
+
   void CallRxChar();
   void CallHangUp();
+  void ReportHandlerError(std::exception_ptr error);
+  void StartThread();
+  void StopThread();
+
+  // Operating-system side (comport_posix.cpp / comport_win32.cpp).
+  void OpenStopSignal();     // UI thread, before the event thread starts
+  void SignalStop();         // UI thread, any time
+  void CloseStopSignal();    // UI thread, after the event thread has ended
+  TLineEvent WaitLineEvent();  // event thread: block until data, hang-up or stop
+  void NoteHandedOff();      // end of a received-data hand-off: bytes waiting now are not news
+  void PurgeAtClose();       // UI thread, closing: discard both queues, failures ignored
 
   bool connected_ = false;
+  bool closing_ = false;
   std::int32_t customBaudRate_ = 9600;
   std::shared_ptr<TComHandOff> handOff_;
   std::unique_ptr<TComThread> thread_;
   struct Os;                 // the system's handle and what goes with it
-  std::unique_ptr<Os> os_;
+  struct OsDeleter {
+    void operator()(Os* os) const;
+  };
+  static std::unique_ptr<Os, OsDeleter> MakeOs();
+  std::unique_ptr<Os, OsDeleter> os_;
 };
 
 class TComPort : public TCustomComPort {
@@ -209,3 +235,8 @@ class TComPort : public TCustomComPort {
 // POSIX: the tty devices with a device behind them, plus the paths listed in the
 // colon-separated environment variable ZPITOOL_EXTRA_PORTS.
 void EnumComPorts(std::vector<std::string>& ports);
+// Sorts port names as text ignoring case (COM1, COM10, COM2); equal names keep their order.
+void SortComPortNames(std::vector<std::string>& names);
+
+// The message-catalogue lookup of the component's texts (text domain "cport").
+[[nodiscard]] std::string ComTranslate(const char* text);

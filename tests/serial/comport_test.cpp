@@ -1,0 +1,681 @@
+// The serial component on real pseudo-terminals: the component opens the slave side, the test
+// plays the unit on the master side, and a plain loop stands in for the UI thread.
+#include "serial/comport.h"
+#include "support/pty_pair.h"
+
+#include <gtest/gtest.h>
+
+// System
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+// Std
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <numeric>
+#include <optional>
+#include <thread>
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// The test's UI thread: the hand-off's wake only notes that work is queued; the test decides
+// when to run it.
+class UiLoop {
+ public:
+  UiLoop() : handOff(std::make_shared<TQueuedHandOff>([this] { Wake(); })) {}
+
+  // Runs queued hand-offs until `done` holds or the deadline passes.
+  template <class Pred>
+  bool RunUntil(Pred done, std::chrono::milliseconds limit = 3000ms) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+      handOff->RunQueued();
+      if (done()) return true;
+      if (Clock::now() > deadline) return false;
+      WaitWake(5ms);
+    }
+  }
+  // Runs queued hand-offs for a while; for checking that nothing more happens.
+  void RunFor(std::chrono::milliseconds period) {
+    RunUntil([] { return false; }, period);
+  }
+  // Waits, without running anything, until `n` hand-offs are queued.
+  bool WaitPending(std::size_t n, std::chrono::milliseconds limit = 3000ms) {
+    const auto deadline = Clock::now() + limit;
+    while (handOff->Pending() < n) {
+      if (Clock::now() > deadline) return false;
+      WaitWake(5ms);
+    }
+    return true;
+  }
+
+  std::shared_ptr<TQueuedHandOff> handOff;
+
+ private:
+  void Wake() {
+    {
+      std::lock_guard lock(mutex_);
+      ++wakes_;
+    }
+    woken_.notify_all();
+  }
+  void WaitWake(std::chrono::milliseconds period) {
+    std::unique_lock lock(mutex_);
+    const auto seen = wakes_;
+    woken_.wait_for(lock, period, [&] { return wakes_ != seen; });
+  }
+
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  unsigned wakes_ = 0;
+};
+
+template <class Pred>
+bool WaitFor(Pred done, std::chrono::milliseconds limit = 3000ms) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+Bytes Sequence(std::size_t n, std::uint8_t first = 0) {
+  Bytes b(n);
+  std::iota(b.begin(), b.end(), first);
+  return b;
+}
+
+void SetVcpValues(TCustomComPort& port) {
+  port.BaudRate = brCustom;
+  port.Buffer = {4096, 4096};
+  port.Timeouts = {200, 100, 100, 2, 2};
+}
+
+class ComPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.Ok());
+    port.Port = pty.SlavePath();
+    SetVcpValues(port);
+    port.SetCustomBaudRate(3686400);
+    port.SetHandOff(loop.handOff);
+    port.OnRxChar = [this](TCustomComPort& sender, int count) {
+      EXPECT_EQ(&sender, &port);
+      counts.push_back(count);
+      if (readInHandler) {
+        Bytes buffer(static_cast<std::size_t>(count));
+        const int n = sender.Read(buffer.data(), count);
+        received.insert(received.end(), buffer.begin(), buffer.begin() + n);
+      }
+    };
+    port.OnHangUp = [this](TCustomComPort&) { ++hangUps; };
+  }
+
+  int Read(Bytes& out, int count) {
+    out.assign(static_cast<std::size_t>(count), 0);
+    const int n = port.Read(out.data(), count);
+    out.resize(static_cast<std::size_t>(std::max(n, 0)));
+    return n;
+  }
+
+  PtyPair pty;
+  UiLoop loop;
+  std::vector<int> counts;
+  Bytes received;
+  bool readInHandler = true;
+  int hangUps = 0;
+  TComPort port;
+};
+
+// ---- Opening and settings ------------------------------------------------------------------
+
+TEST_F(ComPortTest, OpensRaw8N1AtTheCustomRateWithoutFlowControl) {
+  ASSERT_NO_THROW(port.Open());
+  ASSERT_TRUE(port.Connected());
+  EXPECT_EQ(port.AppliedBaudRate(), 3686400);
+
+  // Terminal settings made through the master are the slave's.
+  termios2 tio{};
+  ASSERT_EQ(::ioctl(pty.Master(), TCGETS2, &tio), 0);
+  EXPECT_EQ(tio.c_ospeed, 3686400u);
+  EXPECT_EQ(tio.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP), 0u);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+}
+
+TEST_F(ComPortTest, EveryByteValuePassesUnchangedBothWays) {
+  port.SetHandOff(nullptr);  // plain reads, no announcements
+  port.Open();
+  const Bytes all = Sequence(256);
+
+  ASSERT_TRUE(pty.Write(all));
+  Bytes in;
+  EXPECT_EQ(Read(in, 256), 256);
+  EXPECT_EQ(in, all);
+
+  port.Timeouts = {200, 100, 100, 100, 1000};
+  port.Close();
+  port.Open();
+  EXPECT_EQ(port.Write(all.data(), 256), 256);
+  EXPECT_EQ(pty.Read(256, 2000ms), all);
+}
+
+TEST_F(ComPortTest, ShortNameOpensUnderDevAndLongNamesWork) {
+  ASSERT_EQ(pty.SlavePath().rfind("/dev/", 0), 0u);
+  port.Port = pty.SlavePath().substr(5);  // "pts/N"
+  EXPECT_NO_THROW(port.Open());
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(ComPortTest, BaudRateChangesApplyOnlyWhenOpenAndChanged) {
+  port.SetCustomBaudRate(115200);  // closed: recorded only
+  EXPECT_EQ(port.CustomBaudRate(), 115200);
+  EXPECT_EQ(port.AppliedBaudRate(), 0);
+  port.Open();
+  EXPECT_EQ(port.AppliedBaudRate(), 115200);
+
+  port.SetCustomBaudRate(3686400);  // open: applied at once
+  EXPECT_EQ(port.AppliedBaudRate(), 3686400);
+
+  // An unchanged value applies nothing: a rate changed behind the component's back stays.
+  termios2 tio{};
+  ASSERT_EQ(::ioctl(pty.Master(), TCGETS2, &tio), 0);
+  tio.c_ispeed = tio.c_ospeed = 9600;
+  ASSERT_EQ(::ioctl(pty.Master(), TCSETS2, &tio), 0);
+  port.SetCustomBaudRate(3686400);
+  ASSERT_EQ(::ioctl(pty.Master(), TCGETS2, &tio), 0);
+  EXPECT_EQ(tio.c_ospeed, 9600u);
+
+  EXPECT_THROW(port.SetCustomBaudRate(-5), EComPort);
+}
+
+TEST_F(ComPortTest, OpeningAnOpenPortOrClosingAClosedOneDoesNothing) {
+  EXPECT_NO_THROW(port.Close());
+  EXPECT_FALSE(port.Connected());
+  port.SetConnected(true);
+  ASSERT_TRUE(port.Connected());
+  EXPECT_NO_THROW(port.Open());
+  EXPECT_NO_THROW(port.SetConnected(true));
+  EXPECT_TRUE(port.Connected());
+
+  // Still one working port with one event thread: one frame, one announcement.
+  ASSERT_TRUE(pty.Write(Sequence(8)));
+  ASSERT_TRUE(loop.RunUntil([&] { return received.size() == 8; }));
+  EXPECT_EQ(counts, std::vector<int>{8});
+
+  port.SetConnected(false);
+  EXPECT_FALSE(port.Connected());
+  EXPECT_NO_THROW(port.SetConnected(false));
+  EXPECT_NO_THROW(port.Close());
+}
+
+TEST_F(ComPortTest, MissingDeviceFailsWithCode1AndErrno2AndOpensLater) {
+  for (const char* name : {"/dev/zpi-no-such-port", "ttyZPiNoSuchPort42"}) {
+    port.Port = name;
+    try {
+      port.Open();
+      ADD_FAILURE() << name << " opened";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.Code(), 1) << name;
+      EXPECT_EQ(e.WinCode(), 2) << name;
+      EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+    }
+    EXPECT_FALSE(port.Connected());
+  }
+  port.Port = pty.SlavePath();
+  EXPECT_NO_THROW(port.Open());
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(ComPortTest, SecondOpeningOfAHeldPortFailsUntilItIsReleased) {
+  port.Open();
+  TComPort second;
+  second.Port = pty.SlavePath();
+  second.SetCustomBaudRate(3686400);
+  try {
+    second.Open();
+    ADD_FAILURE() << "a held port opened twice";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 1);
+  }
+  EXPECT_FALSE(second.Connected());
+  EXPECT_TRUE(port.Connected());
+
+  port.Close();
+  EXPECT_NO_THROW(second.Open());
+  EXPECT_TRUE(second.Connected());
+}
+
+TEST_F(ComPortTest, NotATerminalFailsToOpenAndStaysClosed) {
+  port.Port = "/dev/null";
+  EXPECT_THROW(port.Open(), EComPort);
+  EXPECT_FALSE(port.Connected());
+}
+
+// ---- Announcements -------------------------------------------------------------------------
+
+TEST_F(ComPortTest, TwoFramesWhileTheUiIsBusyAreOneAnnouncementWithTheSum) {
+  port.Open();
+  const Bytes first = Sequence(8, 0x10);
+  const Bytes second = Sequence(13, 0x40);
+  ASSERT_TRUE(pty.Write(first));
+  ASSERT_TRUE(loop.WaitPending(1));  // announced, but the UI thread is busy
+  ASSERT_TRUE(pty.Write(second));
+  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 21; }));
+
+  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
+  loop.RunFor(100ms);
+  EXPECT_EQ(counts, std::vector<int>{21});
+  Bytes both = first;
+  both.insert(both.end(), second.begin(), second.end());
+  EXPECT_EQ(received, both);
+}
+
+TEST_F(ComPortTest, AnEventWhoseBytesWereAlreadyReadAnnouncesNothing) {
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(8)));
+  ASSERT_TRUE(loop.WaitPending(1));
+  Bytes early;
+  ASSERT_EQ(Read(early, 8), 8);
+  ASSERT_TRUE(loop.RunUntil([&] { return loop.handOff->Pending() == 0; }));
+  loop.RunFor(50ms);
+  EXPECT_TRUE(counts.empty());
+
+  // And the port goes on announcing.
+  ASSERT_TRUE(pty.Write(Sequence(5)));
+  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
+  EXPECT_EQ(counts, std::vector<int>{5});
+}
+
+TEST_F(ComPortTest, BytesLeftUnreadAreNotAnnouncedAgainUntilMoreArrive) {
+  readInHandler = false;
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(5)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 1; }));
+  loop.RunFor(100ms);
+  EXPECT_EQ(counts, std::vector<int>{5});
+
+  ASSERT_TRUE(pty.Write(Sequence(3)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
+  loop.RunFor(50ms);
+  EXPECT_EQ(counts, (std::vector<int>{5, 8}));
+}
+
+TEST_F(ComPortTest, ClosingWithAHandOffPendingReturnsAndRunsIt) {
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(8)));
+  ASSERT_TRUE(loop.WaitPending(1));
+  port.Close();  // never pumped by the test loop
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(loop.handOff->Pending(), 0u);
+  // It ran while the handle was still open, so the bytes were there to read.
+  EXPECT_EQ(counts, std::vector<int>{8});
+  EXPECT_EQ(received, Sequence(8));
+}
+
+TEST_F(ComPortTest, ClosingFromInsideAHandlerDoesNotDeadlockAndTheNextOpeningWorks) {
+  port.OnRxChar = [&](TCustomComPort& sender, int count) {
+    counts.push_back(count);
+    sender.Close();
+    EXPECT_FALSE(sender.Connected());
+  };
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(8)));
+  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
+  EXPECT_FALSE(port.Connected());
+
+  port.OnRxChar = [&](TCustomComPort&, int count) { counts.push_back(count); };
+  pty.Drain();
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(4)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
+  EXPECT_EQ(counts.back(), 4);
+}
+
+TEST_F(ComPortTest, HandlerFailureGoesToOnHandlerErrorAndAnnouncementsGoOn) {
+  std::vector<std::string> errors;
+  port.OnHandlerError = [&](std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      errors.emplace_back(x.what());
+    }
+  };
+  bool fail = true;
+  port.OnRxChar = [&](TCustomComPort& sender, int count) {
+    Bytes buffer(static_cast<std::size_t>(count));
+    sender.Read(buffer.data(), count);
+    counts.push_back(count);
+    if (fail) throw std::runtime_error("handler failed");
+  };
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(3)));
+  ASSERT_TRUE(loop.RunUntil([&] { return errors.size() == 1; }));
+  EXPECT_EQ(errors.front(), "handler failed");
+
+  fail = false;
+  ASSERT_TRUE(pty.Write(Sequence(6)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
+  EXPECT_EQ(counts, (std::vector<int>{3, 6}));
+  EXPECT_EQ(errors.size(), 1u);
+}
+
+TEST_F(ComPortTest, HandlerFailureWithoutASinkLeavesRunQueuedAfterReleasingTheThread) {
+  bool fail = true;
+  port.OnRxChar = [&](TCustomComPort& sender, int count) {
+    Bytes buffer(static_cast<std::size_t>(count));
+    sender.Read(buffer.data(), count);
+    counts.push_back(count);
+    if (fail) throw std::logic_error("boom");
+  };
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(2)));
+  ASSERT_TRUE(loop.WaitPending(1));
+  EXPECT_THROW(loop.handOff->RunQueued(), std::logic_error);
+
+  fail = false;
+  ASSERT_TRUE(pty.Write(Sequence(7)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
+  EXPECT_EQ(counts.back(), 7);
+}
+
+TEST_F(ComPortTest, HandlerFailureDuringCloseStillClosesAndIsPassedOn) {
+  port.OnRxChar = [&](TCustomComPort&, int) { throw std::runtime_error("late"); };
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(4)));
+  ASSERT_TRUE(loop.WaitPending(1));
+  EXPECT_THROW(port.Close(), std::runtime_error);
+  EXPECT_FALSE(port.Connected());
+  EXPECT_NO_THROW(port.Open());
+}
+
+// ---- Hang-up -------------------------------------------------------------------------------
+
+TEST_F(ComPortTest, HangUpIsAnnouncedOnceAndReadsAndWritesFailClearly) {
+  port.Open();
+  pty.HangUp();
+  ASSERT_TRUE(loop.RunUntil([&] { return hangUps == 1; }));
+  loop.RunFor(100ms);
+  EXPECT_EQ(hangUps, 1);
+  EXPECT_TRUE(counts.empty());
+
+  Bytes in;
+  try {
+    Read(in, 8);
+    ADD_FAILURE() << "read after hang-up";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 3);
+    EXPECT_EQ(e.WinCode(), EIO);
+    EXPECT_EQ(std::string(e.what()), "ReadFile function failed (win error code: 5)");
+  }
+  const Bytes frame = Sequence(8);
+  try {
+    port.Write(frame.data(), 8);
+    ADD_FAILURE() << "write after hang-up";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 2);
+    EXPECT_EQ(e.WinCode(), EIO);
+  }
+  EXPECT_NO_THROW(port.Close());
+  EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(ComPortTest, BytesSentJustBeforeAHangUpAreAnnouncedFirst) {
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(6)));
+  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 6; }));
+  pty.HangUp();
+  ASSERT_TRUE(loop.RunUntil([&] { return hangUps == 1; }));
+  // Whether the tty keeps bytes past a hang-up is the kernel's business; what the port
+  // announced it must have been able to hand out, and never twice.
+  EXPECT_LE(counts.size(), 1u);
+  if (!counts.empty()) {
+    EXPECT_EQ(received, Sequence(6));
+  }
+}
+
+TEST_F(ComPortTest, HangUpWhileClosingIsNotAnnounced) {
+  port.Open();
+  pty.HangUp();
+  ASSERT_TRUE(loop.WaitPending(1));
+  port.Close();
+  EXPECT_EQ(hangUps, 0);
+  EXPECT_EQ(loop.handOff->Pending(), 0u);
+}
+
+// ---- Time limits ---------------------------------------------------------------------------
+
+struct LimitCase {
+  const char* name;
+  TComTimeouts timeouts;
+  int sent;
+  int asked;
+  int minMs;  // the limit; the read must not end before it (less a little for the clock)
+};
+
+class ReadLimitTest : public ComPortTest, public ::testing::WithParamInterface<LimitCase> {};
+
+TEST_P(ReadLimitTest, ReadOfMoreThanArrivesReturnsTheShorterCountAfterItsLimit) {
+  const LimitCase& c = GetParam();
+  port.SetHandOff(nullptr);
+  port.Timeouts = c.timeouts;
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(static_cast<std::size_t>(c.sent))));
+  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == c.sent; }));
+  Bytes in;
+  const auto start = Clock::now();
+  EXPECT_EQ(Read(in, c.asked), c.sent);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  EXPECT_EQ(in, Sequence(static_cast<std::size_t>(c.sent)));
+  EXPECT_GE(ms, c.minMs - 2);
+  EXPECT_LT(ms, 2000);  // a limit, not a speed test
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, ReadLimitTest,
+    ::testing::Values(LimitCase{"Total", {0, 2, 30, 2, 2}, 3, 10, 50},        // 2*10+30
+                      LimitCase{"Interval", {40, 0, 0, 2, 2}, 3, 10, 40},     // gap after the last byte
+                      LimitCase{"IntervalFirst", {30, 5, 200, 2, 2}, 4, 8, 30},
+                      LimitCase{"Immediate", {-1, 0, 0, 100, 1000}, 2, 9, 0},  // the component's own default
+                      LimitCase{"NothingArrives", {-1, 1, 40, 2, 2}, 0, 5, 45}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ComPortTest, WriteStopsAtItsLimitWhenTheOtherSideTakesNothing) {
+  port.SetHandOff(nullptr);
+  port.Timeouts = {200, 0, 60, 0, 60};
+  port.Open();
+  const Bytes big(1 << 20, 0x55);  // more than any tty buffer holds
+  const auto start = Clock::now();
+  const int n = port.Write(big.data(), static_cast<int>(big.size()));
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  EXPECT_GT(n, 0);
+  EXPECT_LT(n, static_cast<int>(big.size()));
+  EXPECT_GE(ms, 58);
+  EXPECT_LT(ms, 2000);
+}
+
+TEST_F(ComPortTest, OperationsOnAClosedPortFailWithTheirCodes) {
+  char b[4] = {};
+  const auto codeOf = [](auto&& f) {
+    try {
+      f();
+    } catch (const EComPort& e) {
+      return e.Code();
+    }
+    return 0;
+  };
+  EXPECT_EQ(codeOf([&] { (void)port.Read(b, 4); }), 3);
+  EXPECT_EQ(codeOf([&] { (void)port.Write(b, 4); }), 2);
+  EXPECT_EQ(codeOf([&] { port.ClearBuffer(true, true); }), 5);
+  EXPECT_EQ(codeOf([&] { (void)port.InputCount(); }), 10);
+  port.Open();
+  EXPECT_EQ(port.Read(b, 0), 0);
+  EXPECT_EQ(port.Read(b, -3), 0);
+  EXPECT_EQ(codeOf([&] { (void)port.Read(nullptr, 4); }), 3);
+}
+
+TEST_F(ComPortTest, ClearBufferDiscardsWhatWaits) {
+  port.SetHandOff(nullptr);
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(10)));
+  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 10; }));
+  port.ClearBuffer(false, true);
+  EXPECT_EQ(port.InputCount(), 10);
+  port.ClearBuffer(true, false);
+  EXPECT_EQ(port.InputCount(), 0);
+}
+
+// ---- Errors, masks, names ------------------------------------------------------------------
+
+TEST(ComPortErrors, MessageIsTheTextFollowedByTheSystemCode) {
+  const struct {
+    int code;
+    const char* text;
+  } table[] = {{1, "Unable to open com port"},       {2, "WriteFile function failed"},
+               {3, "ReadFile function failed"},      {5, "PurgeComm function failed"},
+               {7, "SetCommState function failed"},  {8, "SetCommTimeouts failed"},
+               {9, "SetupComm function failed"},     {10, "ClearCommError function failed"},
+               {23, "Registry error"}};
+  for (const auto& row : table) {
+    const EComPort e(row.code, 17);
+    EXPECT_EQ(std::string(e.what()), std::string(row.text) + " (win error code: 17)");
+    EXPECT_EQ(e.Code(), row.code);
+    EXPECT_EQ(e.WinCode(), 17);
+  }
+  EXPECT_STREQ(EComPort(1, -1).what(), "Unable to open com port (win error code: -1)");
+}
+
+TEST(ComPortEvents, EachEventHasItsOwnMaskBitAndTheMappingRoundTrips) {
+  EXPECT_EQ(EventsToMask(AllComEvents), 0x05FFu);
+  const std::uint32_t bits[] = {0x0001, 0x0004, 0x0002, 0x0100, 0x0040, 0x0008, 0x0010, 0x0080, 0x0020, 0x0400};
+  for (int e = evRxChar; e <= evRx80Full; ++e)
+    EXPECT_EQ(EventsToMask(static_cast<TComEvents>(1u << e)), bits[e]) << e;
+  for (unsigned set = 0; set <= AllComEvents; ++set)
+    ASSERT_EQ(MaskToEvents(EventsToMask(static_cast<TComEvents>(set))), set);
+  EXPECT_EQ(MaskToEvents(0xFFFFFFFFu), AllComEvents);  // unknown bits are dropped
+}
+
+TEST(ComPortNames, SortIgnoresCase) {
+  const struct {
+    std::vector<std::string> in, out;
+  } table[] = {
+      {{"COM2", "COM10", "COM1"}, {"COM1", "COM10", "COM2"}},
+      {{"ttyUSB0", "ttyACM1", "TTYacm0"}, {"TTYacm0", "ttyACM1", "ttyUSB0"}},
+      {{"b", "A", "a", "B"}, {"A", "a", "b", "B"}},  // equal ignoring case: order kept
+      {{"COM1", "COM"}, {"COM", "COM1"}},
+      {{}, {}},
+  };
+  for (auto row : table) {
+    SortComPortNames(row.in);
+    EXPECT_EQ(row.in, row.out);
+  }
+}
+
+class EnvVar {
+ public:
+  EnvVar(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value, 1);
+  }
+  ~EnvVar() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(ComPortNames, EnumerationAddsTheExtraPortsSortedAndReplacesTheList) {
+  EnvVar extra("ZPITOOL_EXTRA_PORTS", "/tmp/zpi-b::/tmp/ZPI-a:/tmp/zpi-b:");
+  std::vector<std::string> ports = {"stale entry"};
+  ASSERT_NO_THROW(EnumComPorts(ports));
+  EXPECT_EQ(std::count(ports.begin(), ports.end(), "/tmp/ZPI-a"), 1);
+  EXPECT_EQ(std::count(ports.begin(), ports.end(), "/tmp/zpi-b"), 1);
+  EXPECT_EQ(std::count(ports.begin(), ports.end(), "stale entry"), 0);
+  EXPECT_EQ(std::count(ports.begin(), ports.end(), ""), 0);
+  auto sorted = ports;
+  SortComPortNames(sorted);
+  EXPECT_EQ(ports, sorted);
+  // /sys entries are short names; virtual consoles have no device behind them.
+  for (const auto& name : ports) {
+    if (name.front() != '/') {
+      EXPECT_EQ(name.find('/'), std::string::npos) << name;
+    }
+    EXPECT_NE(name, "tty0");
+    EXPECT_NE(name, "console");
+  }
+}
+
+TEST(ComPortNames, APseudoTerminalInTheExtraListOpensByItsListedName) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  EnvVar extra("ZPITOOL_EXTRA_PORTS", pty.SlavePath().c_str());
+  std::vector<std::string> ports;
+  EnumComPorts(ports);
+  ASSERT_NE(std::find(ports.begin(), ports.end(), pty.SlavePath()), ports.end());
+  TComPort port;
+  port.Port = pty.SlavePath();
+  port.SetCustomBaudRate(3686400);
+  EXPECT_NO_THROW(port.Open());
+}
+
+// ---- The queued hand-off on its own --------------------------------------------------------
+
+TEST(QueuedHandOff, StopReleasesTheWaiterAndTheJobStillRunsLater) {
+  std::atomic<int> wakes = 0;
+  TQueuedHandOff handOff([&] { ++wakes; });
+  std::atomic<bool> stop = false;
+  std::atomic<bool> returned = false;
+  int ran = 0;
+  std::thread waiter([&] {
+    handOff.RunAndWait([&] { ++ran; }, stop);
+    returned = true;
+  });
+  ASSERT_TRUE(WaitFor([&] { return handOff.Pending() == 1; }));
+  EXPECT_EQ(wakes, 1);
+  EXPECT_FALSE(returned);
+  stop = true;
+  handOff.Interrupt();
+  waiter.join();
+  EXPECT_EQ(ran, 0);
+  handOff.RunQueued();
+  EXPECT_EQ(ran, 1);
+
+  // Once stopped, nothing more is queued.
+  handOff.RunAndWait([&] { ++ran; }, stop);
+  EXPECT_EQ(handOff.Pending(), 0u);
+}
+
+TEST(QueuedHandOff, JobsQueuedWhileRunningWaitForTheNextRun) {
+  TQueuedHandOff handOff([] {});
+  std::atomic<bool> stop = false;
+  std::vector<int> order;
+  std::thread producer([&] {
+    handOff.RunAndWait([&] { order.push_back(1); }, stop);
+    handOff.RunAndWait([&] { order.push_back(2); }, stop);
+  });
+  ASSERT_TRUE(WaitFor([&] { return handOff.Pending() == 1; }));
+  handOff.RunQueued();
+  EXPECT_EQ(order, std::vector<int>{1});
+  ASSERT_TRUE(WaitFor([&] { return handOff.Pending() == 1; }));
+  handOff.RunQueued();
+  producer.join();
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+}  // namespace
