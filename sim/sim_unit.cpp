@@ -297,11 +297,9 @@ void SimUnit::SetAckDelay(std::chrono::milliseconds delay) {
 }
 
 void SimUnit::Send(SimBytes bytes) {
-  {
-    std::lock_guard lock(mutex_);
-    Queue(SimClock::now(), std::move(bytes));
-  }
-  if (wake_ >= 0) {
+  std::lock_guard lock(mutex_);
+  Queue(SimClock::now(), std::move(bytes));
+  if (wake_ >= 0) {  // have the thread write it now
     const std::uint64_t one = 1;
     [[maybe_unused]] auto n = write(wake_, &one, sizeof one);
   }

@@ -286,6 +286,31 @@ TEST_F(SimUnitTest, FirmwareTrailerRestartsTheUnitAt246) {
   EXPECT_EQ(unit->Info().Version[3], 46);
 }
 
+TEST_F(SimUnitTest, AFullSizeFirmwareUploadGoesThroughInOneRoundTripPerFrame) {
+  SimOptions o = Quick();
+  o.firmwareMajor = o.firmwareMinor = 255;
+  Connect(o);
+  SimBytes firmware(90'548);
+  std::mt19937 random(3);
+  for (auto& b : firmware) b = static_cast<std::uint8_t>(random());
+  TransferTrailer trailer{};
+  std::uint32_t sum = 0;
+  for (auto b : firmware) {
+    trailer[0] ^= b;
+    sum += b;
+  }
+  for (int i = 0; i < 4; ++i) trailer[static_cast<std::size_t>(1 + i)] = static_cast<std::uint8_t>(sum >> (24 - 8 * i));
+  const auto frames = TransferFrames(CmdFirmwareBlock, 0x4000, firmware, trailer);
+  ASSERT_EQ(frames.size(), 1888u);
+  ASSERT_EQ(frames[1886].size(), 8u + 6 + 20);
+  const auto start = SimClock::now();
+  EXPECT_EQ(RunTransfer(frames), AckFrame(1888));
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(SimClock::now() - start);
+  RecordProperty("upload_ms", static_cast<int>(took.count()));
+  EXPECT_EQ(unit->Counters().acks, 1888u);
+  EXPECT_EQ(unit->Counters().restarts, 1u);
+}
+
 TEST_F(SimUnitTest, JumpIsRecordedAndNotAnswered) {
   Connect();
   tool->Send(BuildFrame(CmdJump, {}));
@@ -473,6 +498,23 @@ TEST_F(SimUnitTest, FaultsOnOneFrameCombine) {
   first.insert(first.end(), announcement.begin(), announcement.end());
   EXPECT_EQ(tool->Events()[1], first);
   EXPECT_EQ(tool->Events()[2], BuildFrame(CmdOperatingMode, {}, UnitToTool));
+}
+
+TEST_F(SimUnitTest, ScriptedWhileRunning) {
+  Connect();
+  unit->Send(AckFrame(7));
+  EXPECT_EQ(tool->NextFrame(), AckFrame(7)) << "bytes sent as they are";
+  ConfigImage other{};
+  other.fill(0x42);
+  unit->SetMemory(other);
+  EXPECT_EQ(tool->Ask(ReadRequest(Base + 100, 10)), ReadAnswer(other, 100, 10));
+  unit->AddFault({SimFaultKind::SilentFrom, 2, 0});
+  EXPECT_EQ(tool->Ask(ReadRequest(Base, 1), 150ms), std::nullopt);
+  unit->ClearFaults();
+  EXPECT_EQ(tool->Ask(ReadRequest(Base, 1)), ReadAnswer(other, 0, 1)) << "speaks again";
+  unit->SetAckDelay(60ms);
+  ASSERT_TRUE(tool->Ask(ReadRequest(Base, 1)));
+  EXPECT_GE(unit->Written().back().at - unit->Frames().back().at, 60ms);
 }
 
 TEST_F(SimUnitTest, AcknowledgementDelayHoldsEveryAnswer) {

@@ -20,7 +20,9 @@ ToolSide::ToolSide(const std::string& path) {
     SimBytes bytes(static_cast<std::size_t>(std::max(count, 0)));
     const int got = port.Read(bytes.data(), count);
     bytes.resize(static_cast<std::size_t>(std::max(got, 0)));
-    if (!bytes.empty()) events_.push_back(std::move(bytes));
+    if (bytes.empty()) return;
+    stream_.insert(stream_.end(), bytes.begin(), bytes.end());
+    events_.push_back(std::move(bytes));
   };
   port_.OnHangUp = [this](TCustomComPort&) { hungUp_ = true; };
   port_.Open();
@@ -53,14 +55,8 @@ void ToolSide::PumpFor(std::chrono::milliseconds duration) {
   PumpUntil([] { return false; }, duration);
 }
 
-SimBytes ToolSide::Stream() const {
-  SimBytes all;
-  for (const auto& e : events_) all.insert(all.end(), e.begin(), e.end());
-  return all;
-}
-
 std::optional<SimBytes> ToolSide::FrameAt(std::size_t& cursor) const {
-  const SimBytes all = Stream();
+  const SimBytes& all = stream_;
   std::size_t at = cursor;
   while (at < all.size() && all[at] != FrameStart) ++at;
   if (all.size() < at + 5) return std::nullopt;

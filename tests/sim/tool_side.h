@@ -37,7 +37,7 @@ class ToolSide {
 
   // The bytes of each receive event, in order.
   [[nodiscard]] const std::vector<SimBytes>& Events() const { return events_; }
-  [[nodiscard]] SimBytes Stream() const;
+  [[nodiscard]] const SimBytes& Stream() const { return stream_; }
   [[nodiscard]] bool HungUp() const { return hungUp_; }
 
   // The next whole frame in the received stream after the last one taken (bytes before a
@@ -60,6 +60,7 @@ class ToolSide {
   std::shared_ptr<TQueuedHandOff> handOff_;
   TComPort port_;
   std::vector<SimBytes> events_;
+  SimBytes stream_;  // the events joined
   std::size_t cursor_ = 0;  // position in Stream() of the next frame
   bool hungUp_ = false;
 };
