@@ -199,13 +199,15 @@ class TComThread {
         break;
       }
       HandOff([&port = port_] {
-        // What the handler leaves unread is noted as soon as it returns, on this side, so
-        // bytes that arrive a moment later still count as news.
+        // Bytes the handler was told of and left unread are not news; whatever arrives
+        // after the count was taken is, however soon.
         struct Note {
           TCustomComPort& port;
-          ~Note() { port.NoteHandedOff(); }
-        } note{port};
-        port.CallRxChar();
+          std::uint64_t readBefore;
+          int announced = 0;
+          ~Note() { port.NoteHandedOff(readBefore, announced); }
+        } note{port, port.ReadSoFar()};
+        port.CallRxChar(note.announced);
       });
     }
     {
@@ -329,10 +331,10 @@ void TCustomComPort::DoRxChar(int count) {
   if (OnRxChar) OnRxChar(*this, count);
 }
 
-void TCustomComPort::CallRxChar() {
+void TCustomComPort::CallRxChar(int& announced) {
   if (!connected_) return;  // closed by an earlier handler
-  const int count = InputCount();
-  if (count > 0) DoRxChar(count);
+  announced = InputCount();
+  if (announced > 0) DoRxChar(announced);
 }
 
 void TCustomComPort::CallHangUp() {

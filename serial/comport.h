@@ -199,7 +199,7 @@ class TCustomComPort {
   // What ended one wait of the event thread.
   enum class TLineEvent { RxChar, HangUp, Stop };
 
-  void CallRxChar();
+  void CallRxChar(int& announced);
   void CallHangUp();
   void ReportHandlerError(std::exception_ptr error);
   void StartThread();
@@ -210,7 +210,10 @@ class TCustomComPort {
   void SignalStop();         // UI thread, any time
   void CloseStopSignal();    // UI thread, after the event thread has ended
   TLineEvent WaitLineEvent();  // event thread: block until data, hang-up or stop
-  void NoteHandedOff();      // end of a received-data hand-off: bytes waiting now are not news
+  // A received-data hand-off on the UI thread: the read count before it, and at its end
+  // the count announced to the handler; what the handler leaves of those is not news.
+  [[nodiscard]] std::uint64_t ReadSoFar() const;
+  void NoteHandedOff(std::uint64_t readBefore, int announced);
   void PurgeAtClose();       // UI thread, closing: discard both queues, failures ignored
 
   bool connected_ = false;
@@ -232,9 +235,15 @@ class TComPort : public TCustomComPort {
 };
 
 // Replaces `ports` with the names of the system's serial ports, sorted ignoring case.
-// POSIX: the tty devices with a device behind them, plus the paths listed in the
-// colon-separated environment variable ZPITOOL_EXTRA_PORTS.
+// POSIX: the entries of /sys/class/tty with a "device" link (short names, "ttyACM0"),
+// leaving out serial-core ports whose "type" reads 0 (legacy ttyS slots with no UART
+// behind them), plus the paths listed in the colon-separated environment variable
+// ZPITOOL_EXTRA_PORTS (as written; empty entries ignored). Failure: EComPort code 23.
 void EnumComPorts(std::vector<std::string>& ports);
+#if !defined(_WIN32)
+// The same, reading the tty class from `ttyClassDir` instead of /sys/class/tty.
+void EnumComPorts(std::vector<std::string>& ports, const std::string& ttyClassDir);
+#endif
 // Sorts port names as text ignoring case (COM1, COM10, COM2); equal names keep their order.
 void SortComPortNames(std::vector<std::string>& names);
 

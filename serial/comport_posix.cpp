@@ -102,8 +102,9 @@ struct TCustomComPort::Os {
   // Bytes handed out by Read since opening; with the count waiting in the driver it tells
   // the event thread whether anything arrived since it last looked.
   std::atomic<std::uint64_t> readTotal{0};
-  // readTotal + waiting when the last handler returned (written at the end of the hand-off,
-  // while the event thread waits for it) or when the event thread last looked.
+  // Bytes received that are not news: those handed out before the last handler ran plus
+  // those it was told of (written at the end of the hand-off, while the event thread waits
+  // for it), or the total when the event thread last looked.
   std::uint64_t seen = 0;
   bool watching = false;  // bytes were left unread: look again at a slow pace
 };
@@ -383,13 +384,16 @@ TCustomComPort::TLineEvent TCustomComPort::WaitLineEvent() {
   }
 }
 
-void TCustomComPort::NoteHandedOff() {
+std::uint64_t TCustomComPort::ReadSoFar() const { return os_->readTotal; }
+
+void TCustomComPort::NoteHandedOff(std::uint64_t readBefore, int announced) {
   Os& os = *os_;
+  os.seen = readBefore + static_cast<std::uint64_t>(std::max(announced, 0));
+  // Announced bytes still waiting: look again at a slow pace rather than on "readable".
   const std::uint64_t handedOut = os.readTotal;
   int waiting = 0;
   if (os.fd < 0 || ::ioctl(os.fd, FIONREAD, &waiting) != 0) waiting = 0;
-  os.seen = handedOut + static_cast<std::uint64_t>(std::max(waiting, 0));
-  os.watching = waiting > 0;
+  os.watching = waiting > 0 && handedOut + static_cast<std::uint64_t>(waiting) <= os.seen;
 }
 
 // ---- Port list -----------------------------------------------------------------------------
@@ -405,10 +409,11 @@ bool IsAbsentSerialCorePort(const std::string& entry) {
 }
 }  // namespace
 
-void EnumComPorts(std::vector<std::string>& ports) {
-  static constexpr const char* TtyClass = "/sys/class/tty";
+void EnumComPorts(std::vector<std::string>& ports) { EnumComPorts(ports, "/sys/class/tty"); }
+
+void EnumComPorts(std::vector<std::string>& ports, const std::string& ttyClassDir) {
   std::vector<std::string> names;
-  DIR* dir = ::opendir(TtyClass);
+  DIR* dir = ::opendir(ttyClassDir.c_str());
   if (!dir) throw EComPort(CError_RegError, errno);
   for (;;) {
     errno = 0;
@@ -421,7 +426,7 @@ void EnumComPorts(std::vector<std::string>& ports) {
     }
     const std::string name = d->d_name;
     if (name == "." || name == "..") continue;
-    const std::string entry = std::string(TtyClass) + "/" + name;
+    const std::string entry = ttyClassDir + "/" + name;
     struct stat st {};
     if (::lstat((entry + "/device").c_str(), &st) != 0) continue;
     if (IsAbsentSerialCorePort(entry)) continue;

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <numeric>
 #include <optional>
@@ -310,6 +312,25 @@ TEST_F(ComPortTest, BytesLeftUnreadAreNotAnnouncedAgainUntilMoreArrive) {
   ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
   loop.RunFor(50ms);
   EXPECT_EQ(counts, (std::vector<int>{5, 8}));
+}
+
+TEST_F(ComPortTest, BytesArrivingWhileTheHandlerRunsAreAnnouncedAfterIt) {
+  bool more = true;
+  port.OnRxChar = [&](TCustomComPort& sender, int count) {
+    Bytes buffer(static_cast<std::size_t>(count));
+    EXPECT_EQ(sender.Read(buffer.data(), count), count);
+    counts.push_back(count);
+    if (more) {
+      more = false;
+      // The next frame is in before this handler returns.
+      ASSERT_TRUE(pty.Write(Sequence(9)));
+      ASSERT_TRUE(WaitFor([&] { return sender.InputCount() == 9; }));
+    }
+  };
+  port.Open();
+  ASSERT_TRUE(pty.Write(Sequence(4)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
+  EXPECT_EQ(counts, (std::vector<int>{4, 9}));
 }
 
 TEST_F(ComPortTest, ClosingWithAHandOffPendingReturnsAndRunsIt) {
@@ -619,6 +640,58 @@ TEST(ComPortNames, EnumerationAddsTheExtraPortsSortedAndReplacesTheList) {
     EXPECT_NE(name, "tty0");
     EXPECT_NE(name, "console");
   }
+}
+
+// A tty class folder of our own making: what has a device, what is a UART-less slot.
+class FakeTtyClass {
+ public:
+  FakeTtyClass() {
+    char pattern[] = "/tmp/zpi-ttyclass-XXXXXX";
+    if (::mkdtemp(pattern)) dir_ = pattern;
+  }
+  ~FakeTtyClass() {
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+  }
+  void Add(const std::string& name, bool device, const char* type = nullptr) {
+    const auto entry = std::filesystem::path(dir_) / name;
+    std::filesystem::create_directory(entry);
+    if (device) std::filesystem::create_directory_symlink("../../devices/somewhere", entry / "device");
+    if (type) std::ofstream(entry / "type") << type << "\n";
+  }
+  [[nodiscard]] const std::string& Dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
+TEST(ComPortNames, TtyClassEntriesWithADeviceAreListedWithoutEmptySerialSlots) {
+  FakeTtyClass sys;
+  ASSERT_FALSE(sys.Dir().empty());
+  sys.Add("ttyUSB0", true);
+  sys.Add("ttyS1", true, "0");     // legacy slot, no UART
+  sys.Add("ttyS0", true, "4");     // a 16550A
+  sys.Add("ttyacm1", true);
+  sys.Add("tty1", false);          // virtual console
+  sys.Add("ttyACM0", true);
+  sys.Add("console", false);
+  EnvVar extra("ZPITOOL_EXTRA_PORTS", ":/dev/pts/7:");
+  std::vector<std::string> ports = {"old"};
+  EnumComPorts(ports, sys.Dir());
+  EXPECT_EQ(ports, (std::vector<std::string>{"/dev/pts/7", "ttyACM0", "ttyacm1", "ttyS0", "ttyUSB0"}));
+}
+
+TEST(ComPortNames, AnUnreadableListFailsWithCode23AndLeavesTheListAlone) {
+  std::vector<std::string> ports = {"COM1", "COM2"};
+  try {
+    EnumComPorts(ports, "/nonexistent/zpi/tty");
+    ADD_FAILURE() << "listed a missing folder";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 23);
+    EXPECT_EQ(e.WinCode(), ENOENT);
+    EXPECT_STREQ(e.what(), "Registry error (win error code: 2)");
+  }
+  EXPECT_EQ(ports, (std::vector<std::string>{"COM1", "COM2"}));
 }
 
 TEST(ComPortNames, APseudoTerminalInTheExtraListOpensByItsListedName) {
