@@ -1,9 +1,193 @@
 #include "app/controls.h"
-// Placeholder: the controls are being written.
-void TClickLabel::mouseReleaseEvent(QMouseEvent*) {}
-void TClickLabel::enterEvent(QEnterEvent*) {}
-void TClickLabel::leaveEvent(QEvent*) {}
-void TDropDownCombo::showPopup() { QComboBox::showPopup(); }
-TSpeedButton::TSpeedButton(QWidget* parent) : QPushButton(parent) {}
-void TSpeedButton::nextCheckState() {}
-TRichLog::TRichLog(QWidget* parent) : QTextEdit(parent) {}
+
+// Qt
+#include <QEnterEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QToolButton>
+
+// Std
+#include <algorithm>
+
+// ---- TClickLabel ------------------------------------------------------------------------
+
+void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
+  QLabel::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick)
+    OnClick();
+}
+
+void TClickLabel::enterEvent(QEnterEvent* event) {
+  QLabel::enterEvent(event);
+  if (OnMouseEnter)
+    OnMouseEnter();
+}
+
+void TClickLabel::leaveEvent(QEvent* event) {
+  QLabel::leaveEvent(event);
+  if (OnMouseLeave)
+    OnMouseLeave();
+}
+
+// ---- TDropDownCombo ---------------------------------------------------------------------
+
+void TDropDownCombo::showPopup() {
+  if (OnDropDown)
+    OnDropDown();
+  QComboBox::showPopup();
+}
+
+// ---- TSpeedButton -----------------------------------------------------------------------
+
+TSpeedButton::TSpeedButton(QWidget* parent) : QPushButton(parent) {
+  setCheckable(true);
+  setFocusPolicy(Qt::NoFocus);  // a speed button never takes the focus
+  connect(this, &QAbstractButton::clicked, this, [this] {
+    if (OnClick)
+      OnClick();
+  });
+}
+
+void TSpeedButton::nextCheckState() {
+  if (isChecked() && !AllowAllUp)
+    return;
+  QPushButton::nextCheckState();
+}
+
+// ---- TUpDown ----------------------------------------------------------------------------
+
+TUpDown::TUpDown(QLineEdit* associate, int min, int max, int position, QWidget* parent)
+    : QWidget(parent), Min(min), Max(max), associate_(associate), position_(position) {
+  up_ = new QToolButton(this);
+  down_ = new QToolButton(this);
+  for (QToolButton* button : {up_, down_}) {
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setAutoRepeat(true);
+    button->setAutoRepeatDelay(400);
+    button->setAutoRepeatInterval(60);
+  }
+  up_->setArrowType(Qt::UpArrow);
+  down_->setArrowType(Qt::DownArrow);
+  up_->setObjectName(QStringLiteral("up"));
+  down_->setObjectName(QStringLiteral("down"));
+  connect(up_, &QToolButton::clicked, this, &TUpDown::StepUp);
+  connect(down_, &QToolButton::clicked, this, &TUpDown::StepDown);
+  if (associate_) {
+    associate_->installEventFilter(this);  // arrow keys in the edit box step as well
+    associate_->setText(QString::number(position_));
+  }
+}
+
+void TUpDown::SetPosition(int position) {
+  position_ = std::clamp(position, Min, Max);
+  if (associate_)
+    associate_->setText(QString::number(position_));
+}
+
+void TUpDown::StepUp() { Step(+1); }
+void TUpDown::StepDown() { Step(-1); }
+
+void TUpDown::Step(int delta) {
+  // The edit box's text, when it is a number in range, is where the step starts from;
+  // otherwise (empty, typed garbage) the last position is.
+  if (associate_) {
+    bool ok = false;
+    const int typed = associate_->text().toInt(&ok);
+    if (ok && typed >= Min && typed <= Max)
+      position_ = typed;
+  }
+  const long long next = static_cast<long long>(position_) + delta;
+  SetPosition(static_cast<int>(std::clamp<long long>(next, Min, Max)));
+}
+
+void TUpDown::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const int half = height() / 2;
+  up_->setGeometry(0, 0, width(), half);
+  down_->setGeometry(0, half, width(), height() - half);
+}
+
+bool TUpDown::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == associate_ && event->type() == QEvent::KeyPress && isEnabled()) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Up) {
+      StepUp();
+      return true;
+    }
+    if (key->key() == Qt::Key_Down) {
+      StepDown();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// ---- TRichLog ---------------------------------------------------------------------------
+
+TRichLog::TRichLog(QWidget* parent) : QTextEdit(parent) {
+  setReadOnly(true);
+  setUndoRedoEnabled(false);
+  setAcceptRichText(false);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setLineWrapMode(QTextEdit::WidgetWidth);
+}
+
+void TRichLog::Add(const QString& line) {
+  QTextCharFormat format;
+  format.setForeground(color_);
+  QTextCursor cursor(document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.beginEditBlock();
+  const QStringList parts = line.split(QStringLiteral("\r\n"));
+  for (const QString& part : parts) {
+    if (hasLines_)
+      cursor.insertBlock();
+    cursor.setCharFormat(format);
+    cursor.insertText(part, format);
+    hasLines_ = true;
+  }
+  cursor.endEditBlock();
+}
+
+void TRichLog::Clear() {
+  hasLines_ = false;
+  color_ = Qt::black;
+  clear();
+  setTextColor(color_);
+}
+
+void TRichLog::SetColor(const QColor& color) { color_ = color; }
+
+QStringList TRichLog::Lines() const {
+  if (!hasLines_)
+    return {};
+  return toPlainText().split(u'\n');
+}
+
+QColor TRichLog::LineColor(int line) const {
+  const QTextBlock block = document()->findBlockByNumber(line);
+  if (!block.isValid() || !hasLines_)
+    return {};
+  // The colour of the line's text (of its first character; the format of an empty line).
+  for (auto it = block.begin(); !it.atEnd(); ++it)
+    if (it.fragment().isValid())
+      return it.fragment().charFormat().foreground().color();
+  return block.charFormat().foreground().color();
+}
+
+void TRichLog::ScrollToEnd() {
+  QTextCursor cursor = textCursor();
+  cursor.movePosition(QTextCursor::End);
+  setTextCursor(cursor);
+  ensureCursorVisible();
+}
+
+bool TRichLog::LastLineVisible() const {
+  const QScrollBar* bar = verticalScrollBar();
+  return bar->value() == bar->maximum();
+}

@@ -72,6 +72,10 @@ class TUpDown : public QWidget {
   void StepDown();
   [[nodiscard]] QLineEdit* Associate() const { return associate_; }
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void Step(int delta);
   QLineEdit* associate_;
@@ -91,7 +95,11 @@ class TRichLog : public QTextEdit {
   void SetColor(const QColor& color);
   [[nodiscard]] QColor Color() const { return color_; }
   [[nodiscard]] QStringList Lines() const;  // the plain text, one entry per line
+  [[nodiscard]] QColor LineColor(int line) const;  // colour of a line's text (invalid: no such line)
+  void ScrollToEnd();  // caret to the end of the text, scrolled into view
+  [[nodiscard]] bool LastLineVisible() const;
 
  private:
   QColor color_{Qt::black};
+  bool hasLines_ = false;
 };

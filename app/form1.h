@@ -22,15 +22,18 @@
 
 // Qt
 #include <QIcon>
+#include <QPointer>
 #include <QWidget>
 
 // Std
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 
 class QCheckBox;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -47,6 +50,18 @@ class TVersionFetcher;
 enum TShiftFlag : unsigned { ssShift = 1, ssAlt = 2, ssCtrl = 4 };
 using TShiftState = unsigned;
 
+// The virtual-key code of a key press (main-keyboard digits 0x30-0x39, letters 0x41-0x5A,
+// keypad digits 0x60-0x69, F1 0x70 ... F12 0x7B, ...; 0 for a key without one) and the held
+// modifiers.
+[[nodiscard]] std::uint16_t VirtualKeyOf(const QKeyEvent& event);
+[[nodiscard]] TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers);
+
+// Client area; the window with its 3-pixel frame is 6 pixels wider (563 and 859).
+constexpr int ClientHeight = 742;
+constexpr int NarrowClientWidth = 557;
+constexpr int WideClientWidth = 853;
+constexpr int FrameWidth = 3;
+
 class TForm1 : public QWidget {
   Q_OBJECT
  public:
@@ -58,6 +73,7 @@ class TForm1 : public QWidget {
   void LogChange(TRichLog* changed);
   void FormKeyDown(std::uint16_t Key, TShiftState Shift);  // Key: virtual-key code
   void Timer5Timer();
+  [[nodiscard]] int WindowWidth() const { return width() + 2 * FrameWidth; }  // 563 or 859
 
   // ---- serial/ ----
   void ComboBox1DropDown();
@@ -270,10 +286,24 @@ class TForm1 : public QWidget {
   int VersionTicks = 0;          // N of the version check
   QString DownloadAddress;       // kept for the click on the offer label
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;  // keyboard preview
+
  private:
   void BuildControls();  // app/form1_layout.cpp
+  void SetUpPort();      // app/form1.cpp: VCP's initial values and its hand-off
   void BindHandlers();   // app/form1.cpp: every binding in one place
+  // The key press last previewed and the widget it was at, so that its propagation to the
+  // parent widgets is not taken for new keys.
+  const QEvent* previewedKey_ = nullptr;
+  QPointer<QWidget> previewedTarget_;
   void BuzzerClick(QCheckBox* changed, QCheckBox* in, QCheckBox* out, QCheckBox* during);
+  // protocol/dispatcher.cpp: one accepted frame; false for the ends that skip the
+  // trailing-bytes count (and for payloads too short to read).
+  bool HandleUnitFrame(const CheckedFrame& frame);
+  bool HandleAck(std::span<const std::uint8_t> payload);
+  bool HandleDeviceInfo(std::span<const std::uint8_t> payload);
+  bool HandleConfigData(std::span<const std::uint8_t> payload);
 };
 
 extern TForm1* Form1;

@@ -1,1 +1,380 @@
+// The window's controls, their places, captions, fonts and colours. Positions are left,
+// top, width, height in pixels within the parent.
 #include "app/form1.h"
+
+// lib
+#include "app/controls.h"
+#include "app/fonts.h"
+#include "app/tool_version.h"
+
+// Qt
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+const QColor Grey{128, 128, 128};
+const QColor ScrollBarColour{200, 200, 200};
+
+// Text in the given colour while enabled; a disabled control keeps the style's grey.
+QPalette TextPalette(const QColor& text) {
+  QPalette palette;
+  for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+      palette.setColor(group, role, text);
+  return palette;
+}
+
+// Every control gets the window's font and black text explicitly, so that the caption font
+// and grey of the group box around it do not carry over.
+template <class T>
+T* Place(QWidget* parent, const char* name, int x, int y, int w, int h) {
+  auto* control = new T(parent);
+  control->setObjectName(QString::fromLatin1(name));
+  control->setGeometry(x, y, w, h);
+  control->setFont(Fonts::Window());
+  control->setPalette(TextPalette(Qt::black));
+  return control;
+}
+
+// A group box: with a caption, grey bold small Verdana; without, a plain frame.
+QGroupBox* Group(QWidget* parent, const char* name, const QString& caption, int x, int y, int w, int h) {
+  auto* group = Place<QGroupBox>(parent, name, x, y, w, h);
+  if (!caption.isEmpty()) {
+    group->setTitle(caption);
+    group->setFont(Fonts::GroupCaption());
+    group->setPalette(TextPalette(Grey));
+  }
+  return group;
+}
+
+QLabel* Label(QWidget* parent, const QString& caption, int x, int y, int w, int h, const char* name = "") {
+  auto* label = Place<QLabel>(parent, name, x, y, w, h);
+  label->setText(caption);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return label;
+}
+
+// Grey, underlined Verdana: the link-like labels of the header and the release panel.
+TClickLabel* LinkLabel(QWidget* parent, const char* name, const QString& caption, int x, int y, int w) {
+  auto* label = Place<TClickLabel>(parent, name, x, y, w, 14);
+  QFont font = Fonts::Verdana8();
+  font.setUnderline(true);
+  label->setFont(font);
+  label->setPalette(TextPalette(Grey));
+  label->setText(caption);
+  return label;
+}
+
+QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, int x, int y, int w,
+                    const QString& context) {
+  auto* box = Place<QCheckBox>(parent, name, x, y, w, 17);
+  box->setText(caption);
+  box->setAccessibleName(context.isEmpty() ? caption : context + u' ' + caption);
+  return box;
+}
+
+QString Plain(QString caption) {
+  caption.replace(u'\n', u' ');
+  caption = caption.trimmed();
+  if (caption.endsWith(u':'))
+    caption.chop(1);
+  return caption;
+}
+
+constexpr int EditWidth = 34;
+constexpr int EditHeight = 21;
+constexpr int UpDownWidth = 14;
+constexpr int UpDownDrop = 3;  // the start-up tick lifts the spinners by this much
+
+// One value of a group: its label, the edit box and the spinner beside it, at the right.
+// Returns the edit box; the spinner is stored through `upDown`.
+QLineEdit* ValueRow(QGroupBox* group, const QString& caption, const char* editName, const char* upDownName,
+                    int y, int maxLength, int min, int max, int position, TUpDown*& upDown,
+                    int labelHeight = EditHeight) {
+  const int editX = group->width() - 6 - UpDownWidth - EditWidth;
+  QLabel* label = Label(group, caption, 8, y + (EditHeight - labelHeight) / 2, editX - 3 - 8, labelHeight);
+  auto* edit = Place<QLineEdit>(group, editName, editX, y, EditWidth, EditHeight);
+  if (maxLength > 0)
+    edit->setMaxLength(maxLength);
+  edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  edit->setAccessibleName(Plain(group->title()) + QStringLiteral(": ") + Plain(caption));
+  label->setBuddy(edit);
+  upDown = new TUpDown(edit, min, max, position, group);
+  upDown->setObjectName(QString::fromLatin1(upDownName));
+  upDown->setGeometry(editX + EditWidth, y + UpDownDrop, UpDownWidth, EditHeight);
+  upDown->setAccessibleName(edit->accessibleName());
+  return edit;
+}
+
+// The inner " ALERTA BUZZER " and " REGISTRAR EVENTO " groups of a condition.
+struct ChoiceGroups {
+  QGroupBox* buzzer;
+  QGroupBox* event;
+};
+constexpr int ChoiceGroupHeight = 70;
+
+ChoiceGroups Choices(QGroupBox* group, const char* buzzerName, const char* eventName, int y,
+                     QCheckBox*& bzIn, QCheckBox*& bzOut, QCheckBox*& bzWh, QCheckBox*& evIn, QCheckBox*& evOut,
+                     const char* bzInName, const char* bzOutName, const char* bzWhName, const char* evInName,
+                     const char* evOutName) {
+  // The event group's caption is the longer one: it gets the wider half.
+  const int inner = group->width() - 8 - 4 - 8;
+  const int buzzerWidth = inner * 45 / 100;
+  const int eventWidth = inner - buzzerWidth;
+  const QString title = Plain(group->title());
+  auto* buzzer = Group(group, buzzerName, QStringLiteral(" ALERTA BUZZER "), 8, y, buzzerWidth, ChoiceGroupHeight);
+  auto* event =
+      Group(group, eventName, QStringLiteral(" REGISTRAR EVENTO "), 12 + buzzerWidth, y, eventWidth, ChoiceGroupHeight);
+  const QString bzContext = title + QStringLiteral(", alerta buzzer:");
+  const QString evContext = title + QStringLiteral(", registrar evento:");
+  bzIn = CheckBox(buzzer, bzInName, QStringLiteral("Entrada"), 10, 16, buzzerWidth - 16, bzContext);
+  bzOut = CheckBox(buzzer, bzOutName, QStringLiteral("Saída"), 10, 33, buzzerWidth - 16, bzContext);
+  bzWh = CheckBox(buzzer, bzWhName, QStringLiteral("Durante"), 10, 50, buzzerWidth - 16, bzContext);
+  evIn = CheckBox(event, evInName, QStringLiteral("Entrada"), 10, 16, eventWidth - 16, evContext);
+  evOut = CheckBox(event, evOutName, QStringLiteral("Saída"), 10, 33, eventWidth - 16, evContext);
+  return {buzzer, event};
+}
+
+QPushButton* FlatButton(QWidget* parent, const char* name, const QString& caption, int x, int y, int w, int h) {
+  auto* button = Place<QPushButton>(parent, name, x, y, w, h);
+  button->setFlat(true);
+  button->setText(caption);
+  button->setFont(Fonts::Verdana7());
+  button->setPalette(TextPalette(Grey));
+  button->setCursor(Qt::PointingHandCursor);
+  button->setFocusPolicy(Qt::TabFocus);
+  return button;
+}
+
+QTimer* MakeTimer(QObject* owner, const char* name, int interval) {
+  auto* timer = new QTimer(owner);
+  timer->setObjectName(QString::fromLatin1(name));
+  timer->setInterval(interval);
+  timer->setSingleShot(false);  // the handlers stop them
+  return timer;
+}
+
+}  // namespace
+
+void TForm1::BuildControls() {
+  setFont(Fonts::Window());
+  setPalette(TextPalette(Qt::black));
+
+  // ---- Header -----------------------------------------------------------------------
+  GB_Header = Group(this, "GB_Header", {}, -1, -6, 560, 152);
+  L_Msg = LinkLabel(GB_Header, "L_Msg", QStringLiteral("L_Msg"), 5, 10, 270);
+  L_Site = LinkLabel(GB_Header, "L_Site", QStringLiteral(ZPI_VENDOR_HOST "/zpi"), 282, 10, 185);
+  Log = Place<TRichLog>(GB_Header, "Log", 5, 27, 460, 106);
+  Log->setFont(Fonts::LogFont());
+  Log->setAccessibleName(QStringLiteral("Mensagens"));
+  ComboBox1 = Place<TDropDownCombo>(GB_Header, "ComboBox1", 472, 27, 80, 19);
+  ComboBox1->setAccessibleName(QStringLiteral("Porta"));
+  ButtonVCP = Place<TSpeedButton>(GB_Header, "ButtonVCP", 472, 52, 80, 80);
+  ButtonVCP->setIconSize(QSize(51, 51));
+  ButtonVCP->setAccessibleName(QStringLiteral("Abrir ou fechar a porta"));
+  ProgressBar1 = Place<QProgressBar>(GB_Header, "ProgressBar1", 5, 140, 548, 7);
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setTextVisible(false);
+
+  // ---- Configuration panel --------------------------------------------------------------
+  GB_Config = Group(this, "GB_Config", QStringLiteral(" CONFIGURAÇÕES "), 5, 147, 548, 592);
+
+  // Top row: three lists, each with its label and a grey hint under it, then the write button.
+  struct ListSpec {
+    const char* name;
+    const char* labelName;
+    QString caption;
+    QString hint;
+    int x;
+    int listX;
+    int listWidth;
+  };
+  const ListSpec lists[] = {
+      {"CB_PING", "L_PING", QStringLiteral("PING [s]:"), QStringLiteral("envio #ZPI"), 10, 68, 56},
+      {"CB_A232", "L_A232", QStringLiteral("RS232-A:"), QStringLiteral("rastreador"), 138, 196, 68},
+      {"CB_B232", "L_B232", QStringLiteral("RS232-B:"), QStringLiteral("periférico"), 278, 336, 68},
+  };
+  TDropDownCombo** listControls[] = {&CB_PING, &CB_A232, &CB_B232};
+  for (std::size_t i = 0; i < std::size(lists); ++i) {
+    const ListSpec& spec = lists[i];
+    QLabel* label = Label(GB_Config, spec.caption, spec.x, 18, 58, 16, spec.labelName);
+    QLabel* hint = Label(GB_Config, spec.hint, spec.x, 33, 58, 13);
+    hint->setFont(Fonts::Verdana7());
+    hint->setPalette(TextPalette(Grey));
+    auto* list = Place<TDropDownCombo>(GB_Config, spec.name, spec.listX, 21, spec.listWidth, 22);
+    list->setEditable(false);
+    list->setAccessibleName(Plain(spec.caption));
+    label->setBuddy(list);
+    *listControls[i] = list;
+  }
+  CB_A232->setEnabled(false);  // RS232-A comes only from the stock records or a read
+
+  B_SetConfig = Place<QPushButton>(GB_Config, "B_SetConfig", 418, 15, 120, 34);
+  B_SetConfig->setText(QStringLiteral("CONFIGURAR"));
+  B_SetConfig->setFont(Fonts::WindowBold());
+  B_SetConfig->setEnabled(false);
+
+  B_SetVentora = FlatButton(GB_Config, "B_SetVentora", {}, 4, 56, 22, 18);
+  B_SetVentora->setAccessibleName(QStringLiteral("Ventora"));
+  B_SetDefaults = FlatButton(GB_Config, "B_SetDefaults", QStringLiteral("preencher valores padrão"), 30, 56, 160, 18);
+  B_RemConfig = FlatButton(GB_Config, "B_RemConfig", QStringLiteral("listar comandos de configuração remota"),
+                           196, 56, 244, 18);
+
+  // Two columns of groups: left speed, rain speed, coasting; right acceleration,
+  // deceleration, engine speed, idling.
+  constexpr int LeftX = 6, LeftW = 250, RightX = 262, RightW = 280;
+
+  GB_VMX = Group(GB_Config, "GB_VMX", QStringLiteral(" VELOCIDADE "), LeftX, 82, LeftW, 152);
+  ED_VMX = ValueRow(GB_VMX, QStringLiteral("Velocidade máxima permitida [km/h]:"), "ED_VMX", "UD_VMX", 18, 3, 1, 250,
+                    120, UD_VMX);
+  ED_TVMX = ValueRow(GB_VMX, QStringLiteral("Tempo validação [segundos]:"), "ED_TVMX", "UD_TVMX", 44, 2, 0, 20, 5,
+                     UD_TVMX);
+  {
+    const ChoiceGroups g = Choices(GB_VMX, "GB_VMX_BZ", "GB_VMX_EV", 74, CB_BZ_VMX_IN, CB_BZ_VMX_OUT, CB_BZ_VMX_WH,
+                                   CB_EV_VMX_IN, CB_EV_VMX_OUT, "CB_BZ_VMX_IN", "CB_BZ_VMX_OUT", "CB_BZ_VMX_WH",
+                                   "CB_EV_VMX_IN", "CB_EV_VMX_OUT");
+    GB_VMX_BZ = g.buzzer;
+    GB_VMX_EV = g.event;
+  }
+
+  GB_VCH = Group(GB_Config, "GB_VCH", QStringLiteral(" VELOCIDADE NA CHUVA "), LeftX, 242, LeftW, 152);
+  ED_VCH = ValueRow(GB_VCH, QStringLiteral("Velocidade máxima permitida [km/h]:"), "ED_VCH", "UD_VCH", 18, 3, 1, 250,
+                    90, UD_VCH);
+  ED_TVCH = ValueRow(GB_VCH, QStringLiteral("Tempo validação [segundos]:"), "ED_TVCH", "UD_TVCH", 44, 2, 0, 20, 5,
+                     UD_TVCH);
+  {
+    const ChoiceGroups g = Choices(GB_VCH, "GB_VCH_BZ", "GB_VCH_EV", 74, CB_BZ_VCH_IN, CB_BZ_VCH_OUT, CB_BZ_VCH_WH,
+                                   CB_EV_VCH_IN, CB_EV_VCH_OUT, "CB_BZ_VCH_IN", "CB_BZ_VCH_OUT", "CB_BZ_VCH_WH",
+                                   "CB_EV_VCH_IN", "CB_EV_VCH_OUT");
+    GB_VCH_BZ = g.buzzer;
+    GB_VCH_EV = g.event;
+  }
+
+  GB_BGL = Group(GB_Config, "GB_BGL", QStringLiteral(" CONDUÇÃO DESENGRENADA (banguela) "), LeftX, 402, LeftW, 180);
+  ED_VBGL = ValueRow(GB_BGL, QStringLiteral("Velocidade mínima validação [km/h]:"), "ED_VBGL", "UD_VBGL", 18, 3, 1,
+                     250, 40, UD_VBGL);
+  ED_RBGL = ValueRow(GB_BGL, QStringLiteral("Rotação máxima validação [rpm]:"), "ED_RBGL", "UD_RBGL", 44, 4, 300,
+                     1500, 900, UD_RBGL);
+  ED_TBGL = ValueRow(GB_BGL, QStringLiteral("Tempo validação [segundos]:"), "ED_TBGL", "UD_TBGL", 70, 2, 0, 20, 5,
+                     UD_TBGL);
+  {
+    const ChoiceGroups g = Choices(GB_BGL, "GB_BGL_IN", "GB_BGL_OUT", 102, CB_BZ_BGL_IN, CB_BZ_BGL_OUT,
+                                   CB_BZ_BGL_WH, CB_EV_BGL_IN, CB_EV_BGL_OUT, "CB_BZ_BGL_IN", "CB_BZ_BGL_OUT",
+                                   "CB_BZ_BGL_WH", "CB_EV_BGL_IN", "CB_EV_BGL_OUT");
+    GB_BGL_IN = g.buzzer;
+    GB_BGL_OUT = g.event;
+  }
+
+  GB_ACP = Group(GB_Config, "GB_ACP", QStringLiteral(" ACELERAÇÃO (aceleração brusca) "), RightX, 82, RightW, 74);
+  ED_ACP = ValueRow(GB_ACP, QStringLiteral("Aceleração máxima permitida [km/h.s]:"), "ED_ACP", "UD_ACP", 18, 3, 1,
+                    255, 11, UD_ACP);
+  CB_BZ_ACP = CheckBox(GB_ACP, "CB_BZ_ACP", QStringLiteral("ALERTA BUZZER"), 10, 47, 122, Plain(GB_ACP->title()) + u':');
+  CB_EV_ACP =
+      CheckBox(GB_ACP, "CB_EV_ACP", QStringLiteral("REGISTRAR EVENTO"), 138, 47, 136, Plain(GB_ACP->title()) + u':');
+
+  GB_ACN = Group(GB_Config, "GB_ACN", QStringLiteral(" DESACELERAÇÃO (frenagem brusca) "), RightX, 164, RightW, 74);
+  ED_ACN = ValueRow(GB_ACN, QStringLiteral("Desaceleração máxima permitida [km/h.s]:"), "ED_ACN", "UD_ACN", 18, 3,
+                    1, 255, 11, UD_ACN);
+  CB_BZ_ACN = CheckBox(GB_ACN, "CB_BZ_ACN", QStringLiteral("ALERTA BUZZER"), 10, 47, 122, Plain(GB_ACN->title()) + u':');
+  CB_EV_ACN =
+      CheckBox(GB_ACN, "CB_EV_ACN", QStringLiteral("REGISTRAR EVENTO"), 138, 47, 136, Plain(GB_ACN->title()) + u':');
+
+  GB_RPX = Group(GB_Config, "GB_RPX", QStringLiteral(" ROTAÇÃO DO MOTOR "), RightX, 246, RightW, 152);
+  ED_RPX = ValueRow(GB_RPX, QStringLiteral("Rotação máxima permitida [rpm]:"), "ED_RPX", "UD_RPX", 18, 4, 1000, 9999,
+                    4500, UD_RPX);
+  ED_TRPX = ValueRow(GB_RPX, QStringLiteral("Tempo validação [segundos]:"), "ED_TRPX", "UD_TRPX", 44, 2, 0, 20, 5,
+                     UD_TRPX);
+  {
+    const ChoiceGroups g = Choices(GB_RPX, "GB_RPX_IN", "GB_RPX_OUT", 74, CB_BZ_RPX_IN, CB_BZ_RPX_OUT, CB_BZ_RPX_WH,
+                                   CB_EV_RPX_IN, CB_EV_RPX_OUT, "CB_BZ_RPX_IN", "CB_BZ_RPX_OUT", "CB_BZ_RPX_WH",
+                                   "CB_EV_RPX_IN", "CB_EV_RPX_OUT");
+    GB_RPX_IN = g.buzzer;
+    GB_RPX_OUT = g.event;
+  }
+
+  GB_OSC = Group(GB_Config, "GB_OSC", QStringLiteral(" OCIOSIDADE DO MOTOR (funcionando parado) "), RightX, 406,
+                 RightW, 176);
+  ED_TOSC = ValueRow(GB_OSC, QStringLiteral("Tempo máximo permitido para\nociosidade do motor [minutos]:"), "ED_TOSC",
+                     "UD_TOSC", 22, 2, 1, 45, 10, UD_TOSC, 28);
+  ED_XOSC = ValueRow(GB_OSC, QStringLiteral("Tempo de exceção para\nmanobras rápidas [segundos]:"), "ED_XOSC",
+                     "UD_XOSC", 60, 2, 0, 20, 7, UD_XOSC, 28);
+  {
+    const ChoiceGroups g = Choices(GB_OSC, "GB_OSC_IN", "GB_OSC_OUT", 98, CB_BZ_OSC_IN, CB_BZ_OSC_OUT, CB_BZ_OSC_WH,
+                                   CB_EV_OSC_IN, CB_EV_OSC_OUT, "CB_BZ_OSC_IN", "CB_BZ_OSC_OUT", "CB_BZ_OSC_WH",
+                                   "CB_EV_OSC_IN", "CB_EV_OSC_OUT");
+    GB_OSC_IN = g.buzzer;
+    GB_OSC_OUT = g.event;
+  }
+
+  // ---- Hidden strip (client x 557 to 853) ---------------------------------------------------
+  Cb_Ventora = CheckBox(this, "Cb_Ventora", QStringLiteral("Forçar configuração Ventora"), 568, 0, 169, {});
+  Cb_COMAutoClose = CheckBox(this, "Cb_COMAutoClose", QStringLiteral("Fechar após configurar"), 568, 18, 145, {});
+
+  GB_ReleaseMode = Group(this, "GB_ReleaseMode", {}, 560, 35, 289, 592);
+  LogIdList = Place<TRichLog>(GB_ReleaseMode, "LogIdList", 5, 10, 278, 555);
+  LogIdList->setFont(Fonts::LogFont());
+  LogIdList->setAccessibleName(QStringLiteral("Identificadores"));
+  L_IdList = LinkLabel(GB_ReleaseMode, "L_IdList", QStringLiteral("L_IdList"), 5, 570, 200);
+  L_Clear = LinkLabel(GB_ReleaseMode, "L_Clear", QStringLiteral("Limpar"), 237, 570, 46);
+
+  GroupBox2 = Group(this, "GroupBox2", {}, 560, 626, 289, 113);
+  Label7 = Place<TClickLabel>(GroupBox2, "Label7", 5, 16, 26, 13);
+  Label7->setText(QStringLiteral("USB"));
+  Edit1 = Place<QLineEdit>(GroupBox2, "Edit1", 5, 30, 164, 21);
+  Edit1->setReadOnly(true);
+  Edit1->setAccessibleName(QStringLiteral("USB"));
+  Label8 = Place<TClickLabel>(GroupBox2, "Label8", 5, 60, 48, 13);
+  Label8->setText(QStringLiteral("QR code"));
+  Edit2 = Place<QLineEdit>(GroupBox2, "Edit2", 5, 74, 164, 21);
+  Edit2->setReadOnly(true);
+  Edit2->setAccessibleName(QStringLiteral("QR code"));
+  for (TClickLabel* label : {Label7, Label8}) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, ScrollBarColour);
+    label->setPalette(palette);
+    label->setAutoFillBackground(true);
+  }
+  Label7->setBuddy(Edit1);
+  Label8->setBuddy(Edit2);
+  Label0 = Place<TClickLabel>(GroupBox2, "Label0", 176, 38, 105, 46);
+  Label0->setFont(Fonts::Big());
+  Label0->setText(QStringLiteral("X"));
+  Label0->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+  // ---- Beyond the right edge at both widths ------------------------------------------------
+  GB_EBK = Group(this, "GB_EBK", QStringLiteral(" CONDUÇÃO EM FREIO MOTOR "), 870, 262, 249, 183);
+  ED_VEBK = ValueRow(GB_EBK, QStringLiteral("Velocidade mínima validação [km/h]:"), "ED_VEBK", "UD_VEBK", 18, 3, 1, 250,
+                     40, UD_VEBK);
+  ED_REBK = ValueRow(GB_EBK, QStringLiteral("Rotação mínima validação [rpm]:"), "ED_REBK", "UD_REBK", 44, 4, 300, 1500,
+                     1200, UD_REBK);
+  ED_TEBK = ValueRow(GB_EBK, QStringLiteral("Tempo validação [segundos]:"), "ED_TEBK", "UD_TEBK", 70, 0, 0, 20, 5,
+                     UD_TEBK);
+  GB_EBK_IN = Group(GB_EBK, "GB_EBK_IN", QStringLiteral(" ENTRADA "), 8, 102, 114, 70);
+  GB_EBK_OUT = Group(GB_EBK, "GB_EBK_OUT", QStringLiteral(" SAÍDA "), 127, 102, 114, 70);
+  CB_EV_EBK_IN = CheckBox(GB_EBK_IN, "CB_EV_EBK_IN", QStringLiteral("Registrar Evento"), 6, 18, 104, QStringLiteral("Entrada:"));
+  CB_BZ_EBK_IN = CheckBox(GB_EBK_IN, "CB_BZ_EBK_IN", QStringLiteral("Alerta Buzzer"), 6, 38, 104, QStringLiteral("Entrada:"));
+  CB_EV_EBK_OUT = CheckBox(GB_EBK_OUT, "CB_EV_EBK_OUT", QStringLiteral("Registrar Evento"), 6, 18, 104, QStringLiteral("Saída:"));
+  CB_BZ_EBK_OUT = CheckBox(GB_EBK_OUT, "CB_BZ_EBK_OUT", QStringLiteral("Alerta Buzzer"), 6, 38, 104, QStringLiteral("Saída:"));
+
+  B_FwTx = Place<QPushButton>(this, "B_FwTx", 872, 168, 60, 25);
+  B_FwTx->setText(QStringLiteral("FwUpload"));
+  B_FwJump = Place<QPushButton>(this, "B_FwJump", 872, 136, 60, 25);
+  B_FwJump->setText(QStringLiteral("FwJump"));
+  B_GetConfig = Place<QPushButton>(this, "B_GetConfig", 872, 200, 60, 25);
+  B_GetConfig->setText(QStringLiteral("GetConfig"));
+
+  // ---- Components without a window -------------------------------------------------------
+  ImageList1 = {QIcon(QStringLiteral(":/images/usb_open.png")), QIcon(QStringLiteral(":/images/usb_closed.png"))};
+  Timer1 = MakeTimer(this, "Timer1", 500);
+  Timer2 = MakeTimer(this, "Timer2", 50);
+  Timer3 = MakeTimer(this, "Timer3", 100);
+  Timer4 = MakeTimer(this, "Timer4", 1000);
+  Timer5 = MakeTimer(this, "Timer5", 10);
+}

@@ -1,10 +1,21 @@
+// Process entry: the application, titled "ZPi Tool", and its one window.
 #include "app/form1.h"
+#include "app/platform.h"
 
-#include <QApplication>
+// Std
+#include <exception>
+#include <memory>
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  TForm1 form;
-  form.show();
-  return app.exec();
+  std::unique_ptr<TApplication> application;
+  try {
+    application = std::make_unique<TApplication>(argc, argv);
+    TForm1 form;  // runs FormCreate; stored in Form1
+    form.show();
+    return application->exec();
+  } catch (...) {
+    if (application)
+      ReportEscapedError(std::current_exception());
+    return 1;
+  }
 }

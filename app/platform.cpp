@@ -1,4 +1,125 @@
 #include "app/platform.h"
-// Placeholder: the platform layer is being written.
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
-bool TApplication::notify(QObject* receiver, QEvent* event) { return QApplication::notify(receiver, event); }
+
+// Qt
+#include <QDate>
+#include <QDesktopServices>
+#include <QLocale>
+#include <QMessageBox>
+#include <QStyleFactory>
+#include <QTime>
+#include <QUrl>
+
+// Std
+#include <exception>
+#include <utility>
+
+namespace {
+
+std::function<MsgResult(const MessageBoxCall&)>& MessageBoxHook() {
+  static std::function<MsgResult(const MessageBoxCall&)> hook;
+  return hook;
+}
+
+std::function<QString()>& DateTimeHook() {
+  static std::function<QString()> hook;
+  return hook;
+}
+
+std::function<void(const QString&)>& OpenUrlHook() {
+  static std::function<void(const QString&)> hook;
+  return hook;
+}
+
+QMessageBox::Icon ToQtIcon(MsgIcon icon) {
+  switch (icon) {
+    case MsgIcon::Warning: return QMessageBox::Warning;
+    case MsgIcon::Error: return QMessageBox::Critical;
+    case MsgIcon::Information: return QMessageBox::Information;
+    case MsgIcon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+void ProcessMessages() { QCoreApplication::processEvents(); }
+
+MsgResult ShowMessageBox(const QString& text, const QString& title, MsgIcon icon, MsgButtons buttons) {
+  if (const auto& hook = MessageBoxHook())
+    return hook(MessageBoxCall{text, title, icon, buttons});
+
+  // No owner window: the box is a top-level window of its own.
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(ToQtIcon(icon), title, shown,
+                  buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
+  const int answer = box.exec();
+  if (buttons == MsgButtons::YesNo)
+    return answer == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
+  return MsgResult::Ok;
+}
+
+void SetMessageBoxHook(std::function<MsgResult(const MessageBoxCall&)> hook) {
+  MessageBoxHook() = std::move(hook);
+}
+
+QString WithFullStop(const QString& message) {
+  if (!message.isEmpty() && message.back().unicode() > u'.')
+    return message + u'.';
+  return message;
+}
+
+void ShowErrorReport(const QString& message) {
+  ShowMessageBox(WithFullStop(message), QStringLiteral("ZPi Tool"), MsgIcon::Error, MsgButtons::Ok);
+}
+
+QString DateTimeText() {
+  if (const auto& hook = DateTimeHook())
+    return hook();
+  const QLocale locale = QLocale::system();
+  return locale.toString(QDate::currentDate(), QLocale::ShortFormat) +
+         locale.toString(QTime::currentTime(), QLocale::LongFormat);
+}
+
+void SetDateTimeHook(std::function<QString()> hook) { DateTimeHook() = std::move(hook); }
+
+void OpenUrl(const QString& address) {
+  if (const auto& hook = OpenUrlHook()) {
+    hook(address);
+    return;
+  }
+  QDesktopServices::openUrl(QUrl::fromUserInput(address));
+}
+
+void SetOpenUrlHook(std::function<void(const QString&)> hook) { OpenUrlHook() = std::move(hook); }
+
+QString ExecutablePath() { return QCoreApplication::applicationFilePath(); }
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("ZPi Tool"));
+  // One look everywhere, so the fixed layout fits the same way on every system.
+  if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+    setStyle(fusion);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    ShowErrorReport(QString::fromUtf8(error.what()));
+  } catch (...) {
+    ShowErrorReport(QString());
+  }
+  return false;
+}
+
+void ReportEscapedError(std::exception_ptr error) {
+  try {
+    if (error)
+      std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    ShowErrorReport(QString::fromUtf8(e.what()));
+  } catch (...) {
+    ShowErrorReport(QString());
+  }
+}

@@ -9,7 +9,9 @@
 #include <QString>
 
 // Std
+#include <exception>
 #include <functional>
+#include <utility>
 
 // Let pending window messages run (timers, port events, input) before going on.
 void ProcessMessages();
@@ -35,6 +37,22 @@ void SetMessageBoxHook(std::function<MsgResult(const MessageBoxCall&)> hook);
 // full stop added when the message ends in a character whose code is above '.'.
 void ShowErrorReport(const QString& message);
 [[nodiscard]] QString WithFullStop(const QString& message);
+// The standard error report for a failure caught elsewhere (std::exception: its what();
+// anything else: an empty message).
+void ReportEscapedError(std::exception_ptr error);
+
+// Wraps a handler so that a failure escaping it is shown by the standard error report
+// instead of unwinding through the toolkit.
+template <class Handler>
+auto Guarded(Handler handler) {
+  return [handler = std::move(handler)]() {
+    try {
+      handler();
+    } catch (...) {
+      ReportEscapedError(std::current_exception());
+    }
+  };
+}
 
 // The current date in the system's short date format followed by the time in its long
 // time format. Tests can fix it.
