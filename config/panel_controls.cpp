@@ -22,6 +22,14 @@ void Write(const ConditionBoxes& b, const AlertChoices& c) {
   b.EV_OUT->setChecked(c.EV_OUT);
 }
 
+// A value read from the unit may be longer than the box lets the user type (an idling time
+// of 120 in a two-character box); it is shown whole rather than cut to another number.
+void ShowText(QLineEdit* edit, const std::string& text) {
+  const QString shown = QString::fromStdString(text);
+  if (shown.size() > edit->maxLength()) edit->setMaxLength(static_cast<int>(shown.size()));
+  edit->setText(shown);
+}
+
 }  // namespace
 
 QLineEdit* PanelEdit(const TForm1& f, ConfigEdit edit) {
@@ -76,15 +84,15 @@ void WritePanelValues(TForm1& f, const ConfigPanelValues& v) {
   f.CB_PING->setCurrentIndex(v.PingItem);
   f.CB_A232->setCurrentIndex(v.A232Item);
   f.CB_B232->setCurrentIndex(v.B232Item);
-  f.ED_ACP->setText(QString::fromStdString(v[ConfigEdit::ACP]));
-  f.ED_ACN->setText(QString::fromStdString(v[ConfigEdit::ACN]));
+  ShowText(f.ED_ACP, v[ConfigEdit::ACP]);
+  ShowText(f.ED_ACN, v[ConfigEdit::ACN]);
   f.CB_BZ_ACP->setChecked(v.Choices.BZ_ACP);
   f.CB_EV_ACP->setChecked(v.Choices.EV_ACP);
   f.CB_BZ_ACN->setChecked(v.Choices.BZ_ACN);
   f.CB_EV_ACN->setChecked(v.Choices.EV_ACN);
   const auto condition = [&](Condition c, std::initializer_list<ConfigEdit> edits, const AlertChoices& choices) {
     Write(Boxes(f, c), choices);
-    for (const ConfigEdit e : edits) PanelEdit(f, e)->setText(QString::fromStdString(v[e]));
+    for (const ConfigEdit e : edits) ShowText(PanelEdit(f, e), v[e]);
   };
   condition(Condition::VMX, {ConfigEdit::VMX, ConfigEdit::TVMX}, v.Choices.VMX);
   condition(Condition::VCH, {ConfigEdit::VCH, ConfigEdit::TVCH}, v.Choices.VCH);

@@ -289,6 +289,23 @@ TEST_F(ConfigPanelTest, ValidReadIsShown) {
   EXPECT_EQ(boxes->Calls()[0].text, QString::fromUtf8("Parâmetro inválido!\r\n[Velocidade]"));
 }
 
+TEST_F(ConfigPanelTest, ReadValuesLongerThanTheBoxesAreShownWhole) {
+  ConfigRecord unit = DefaultConfig();
+  unit.TOSC = 120;
+  unit.TVMX = 255;
+  unit.RPX = 65535;
+  form->RxImage = EncodeConfigImage(unit).image;
+  form->FinishConfigRead();
+  EXPECT_EQ(form->ED_TOSC->text(), "120");
+  EXPECT_EQ(form->ED_TVMX->text(), "255");
+  EXPECT_EQ(form->ED_RPX->text(), "65535");
+  // Written back unchanged where the write allows it.
+  Type(form->ED_TVMX, "5");
+  Write();
+  unit.TVMX = 5;
+  ExpectTransferOf(unit);
+}
+
 TEST_F(ConfigPanelTest, InvalidReadWritesAStockRecord) {
   struct Case {
     bool ventora;
