@@ -13,21 +13,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-void TForm1::B_SetConfigClick() {
-  const ConfigPanelValues values = ReadPanelValues(*this);
-  const PanelCheck check = CheckConfigPanel(values);
-  if (!check.record) {
-    ShowMessageBox(QString::fromStdString(check.message), QStringLiteral("Erro"), MsgIcon::Warning, MsgButtons::Ok);
-    if (check.failedEdit) PanelEdit(*this, *check.failedEdit)->clear();
-    return;
-  }
-  TxConfig = EncodeConfigImage(*check.record);
-  Transfer.Kind = TransferConfig;
-  Transfer.Data = TxConfig.image;
-  Transfer.Length = static_cast<std::uint32_t>(TxConfig.image.size());
-  Transfer.Trailer = TxConfig.trailer;
-  TxInit();
-}
+// Std
+#include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -43,6 +31,22 @@ void FillCondition(std::initializer_list<std::pair<QLineEdit*, const char*>> edi
 }
 
 }  // namespace
+
+void TForm1::B_SetConfigClick() {
+  const ConfigPanelValues values = ReadPanelValues(*this);
+  const PanelCheck check = CheckConfigPanel(values);
+  if (!check.record) {
+    ShowMessageBox(QString::fromStdString(check.message), QStringLiteral("Erro"), MsgIcon::Warning, MsgButtons::Ok);
+    if (check.failedEdit) PanelEdit(*this, *check.failedEdit)->clear();
+    return;
+  }
+  TxConfig = EncodeConfigImage(*check.record);
+  Transfer.Kind = TransferConfig;
+  Transfer.Data = TxConfig.image;
+  Transfer.Length = static_cast<std::uint32_t>(TxConfig.image.size());
+  Transfer.Trailer = TxConfig.trailer;
+  TxInit();
+}
 
 void TForm1::B_SetDefaultsClick() {
   const ConfigRecord& r = DefaultConfig();
