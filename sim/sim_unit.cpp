@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -243,6 +244,9 @@ void SimUnit::Start() {
   master_ = master;
   wake_ = wake;
   path_ = name;
+  if (!logger_ && std::getenv("ZPISIM_LOG")) {  // a way to watch a unit inside any test
+    logger_ = [](const std::string& line) { std::fprintf(stderr, "zpisim: %s\n", line.c_str()); };
+  }
   thread_ = std::thread(&SimUnit::Run, this);
 }
 

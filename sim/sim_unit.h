@@ -184,7 +184,8 @@ class SimUnit {
   [[nodiscard]] std::string DevicePath() const;
 
   // One line per event (connections, frames, answers, faults). Called on the unit's thread
-  // without its lock held; set it before Start.
+  // without its lock held; set it before Start. Without one, the environment variable
+  // ZPISIM_LOG sends the lines to stderr.
   void SetLogger(std::function<void(const std::string&)> logger);
 
   // Scripting while running.
