@@ -80,7 +80,12 @@ std::optional<SimBytes> ToolSide::NextFrame(std::chrono::milliseconds timeout) {
 
 std::optional<SimBytes> ToolSide::Ask(const SimBytes& frame, std::chrono::milliseconds timeout) {
   Send(frame);
-  return NextFrame(timeout);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto answer = NextFrame(std::max(left, 0ms));
+    if (!answer || (*answer)[2] != CmdDeviceInfo) return answer;
+  }
 }
 
 void ToolSide::Discard() {

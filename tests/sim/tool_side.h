@@ -43,7 +43,8 @@ class ToolSide {
   // The next whole frame in the received stream after the last one taken (bytes before a
   // start byte are passed over), waiting up to `timeout`.
   std::optional<SimBytes> NextFrame(std::chrono::milliseconds timeout = 2s);
-  // Sends `frame` and waits for the next frame back.
+  // Sends `frame` and waits for the next frame back that is not an announcement (a unit not
+  // yet talked to may announce itself at any moment).
   std::optional<SimBytes> Ask(const SimBytes& frame, std::chrono::milliseconds timeout = 2s);
   // Forgets what has come so far (after pumping briefly for stragglers).
   void Discard();
