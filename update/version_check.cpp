@@ -59,7 +59,8 @@ void TForm1::Timer4Timer() {
   }
 
   // The check.
-  if (CppWebBrowser1 == nullptr || CppWebBrowser1->ReadyState() != TVersionFetcher::ReadyStateComplete ||
+  if (CppWebBrowser1 == nullptr ||
+      CppWebBrowser1->ReadyState() != TVersionFetcher::ReadyStateComplete ||
       !CppWebBrowser1->HasDocument()) {
     VersionTicks = 7;
     return;
@@ -104,9 +105,9 @@ void TForm1::Timer4Timer() {
   QPalette palette = L_Msg->palette();
   palette.setColor(QPalette::WindowText, QColor(0, 0, 255));
   L_Msg->setPalette(palette);
-  L_Msg->OnMouseEnter = [this] { L_SiteMouseEnter(); };
-  L_Msg->OnMouseLeave = [this] { L_SiteMouseLeave(); };
-  L_Msg->OnClick = [this] { L_MsgClick(); };
+  L_Msg->OnMouseEnter = Guarded([this] { L_SiteMouseEnter(); });
+  L_Msg->OnMouseLeave = Guarded([this] { L_SiteMouseLeave(); });
+  L_Msg->OnClick = Guarded([this] { L_MsgClick(); });
 }
 
 void TForm1::L_MsgClick() {

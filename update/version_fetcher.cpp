@@ -33,7 +33,10 @@ QUrl VendorAddress(const QString& path) {
 
 void SetVersionServerForTests(const QUrl& base) { TestServer() = base; }
 
-TVersionFetcher::TVersionFetcher(QObject* parent) : QObject(parent) {}
+TVersionFetcher::TVersionFetcher(QObject* parent) : QObject(parent) {
+  // Redirects are followed, but never from HTTPS down to plain HTTP.
+  manager_.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+}
 
 TVersionFetcher::~TVersionFetcher() { DropReply(); }
 
@@ -41,7 +44,8 @@ void TVersionFetcher::Navigate(const QUrl& url, bool noCache) {
   Stop();
   QNetworkRequest request(url);
   if (noCache) {
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setRawHeader("Cache-Control", "no-cache");
     request.setRawHeader("Pragma", "no-cache");

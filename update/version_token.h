@@ -2,6 +2,9 @@
 // The version token in the vendor's version file and the download it leads to.
 // Qt-free: the version check in version_check.cpp calls these.
 
+// lib
+#include "app/tool_version.h"
+
 // Std
 #include <cstddef>
 #include <optional>
@@ -15,8 +18,8 @@ struct ToolVersion {
   friend constexpr bool operator==(const ToolVersion&, const ToolVersion&) = default;
 };
 
-// This tool: 2.46.B.
-inline constexpr ToolVersion OwnVersion{2, 46, 'B'};
+// This tool, as its caption shows it.
+inline constexpr ToolVersion OwnVersion{ToolMajor, ToolMinor, ToolRevision};
 
 // "#*$(MMM.mmm.RRR@@MMM.mmm.RRR)$*#", each group three decimal digits.
 inline constexpr std::size_t VersionTokenLength = 32;

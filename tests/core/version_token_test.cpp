@@ -1,4 +1,3 @@
-#include "update/old_executables.h"
 #include "update/version_token.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +6,8 @@
 #include <random>
 #include <set>
 #include <string>
+
+#include "update/old_executables.h"
 
 namespace {
 
@@ -109,7 +110,8 @@ TEST(VersionToken, RandomBytesNeverCrashAndRarelyPass) {
     // Every other round, plant a token with random damage so the later rules are reached.
     if (round % 2 == 0 && text.size() > 40) {
       std::string token = OwnToken;
-      token[static_cast<std::size_t>(byte(random)) % token.size()] = static_cast<char>(byte(random));
+      token[static_cast<std::size_t>(byte(random)) % token.size()] =
+          static_cast<char>(byte(random));
       text.replace(text.size() / 3, token.size(), token);
     }
     const auto got = ParseVersionToken(text);
@@ -130,18 +132,18 @@ TEST(DownloadPath, BuiltFromTheServersVersion) {
 }
 
 TEST(DownloadPath, NoPathForARevisionThatIsNoLetterOrDigit) {
-  const std::initializer_list<int> unusable{0,   10,  32,  '#', '%', '.', '/', '?',
+  const std::initializer_list<int> unusable{0,    10,  32,  '#', '%', '.', '/', '?',
                                             '\\', 127, 128, 231, 255, 256, 999};
-  for (int revision : unusable)
-    EXPECT_FALSE(DownloadPath({2, 47, revision})) << revision;
+  for (int revision : unusable) EXPECT_FALSE(DownloadPath({2, 47, revision})) << revision;
 }
 
 class OldExecutablesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = std::filesystem::temp_directory_path() /
-              (std::string("zpi_cleanup_") + info->name() + "_" + std::to_string(std::random_device{}()));
+    folder_ =
+        std::filesystem::temp_directory_path() /
+        (std::string("zpi_cleanup_") + info->name() + "_" + std::to_string(std::random_device{}()));
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);
   }
@@ -158,9 +160,9 @@ class OldExecutablesTest : public ::testing::Test {
 
 TEST_F(OldExecutablesTest, RemovesExactlyTheFourOldNames) {
   const std::set<std::string> keep{"ZPiTool v2.46.B.exe",  // the running one
-                                   "ZPiTool v2.47.C.exe", "zpitool v2.45.b.exe",
+                                   "ZPiTool v2.47.C.exe",     "zpitool v2.45.b.exe",
                                    "ZPiTool v2.45.B.exe.bak", "ZPiTool v2.45.B",
-                                   " ZPiTool v2.44.B.exe", "notes.txt"};
+                                   " ZPiTool v2.44.B.exe",    "notes.txt"};
   for (const auto& name : keep) Touch(name);
   for (std::string_view name : OldExecutables) Touch(std::string(name));
   std::filesystem::create_directories(folder_ / "sub");
