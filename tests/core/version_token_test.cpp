@@ -1,13 +1,18 @@
+#include "update/old_executables.h"
 #include "update/version_token.h"
 
 #include <gtest/gtest.h>
 
+// Std
 #include <fstream>
 #include <random>
 #include <set>
 #include <string>
 
-#include "update/old_executables.h"
+// Found by GoogleTest next to ToolVersion.
+void PrintTo(const ToolVersion& v, std::ostream* os) {
+  *os << v.Major << '.' << v.Minor << '.' << v.Revision;
+}
 
 namespace {
 
@@ -19,10 +24,7 @@ std::string Padded(const std::string& text, std::size_t length, char fill = ' ')
   return out;
 }
 
-std::string WithChar(std::string text, std::size_t at, char c) {
-  text[at] = c;
-  return text;
-}
+const ToolVersion Own{2, 46, 'B'};
 
 struct TokenCase {
   const char* what;
@@ -30,74 +32,59 @@ struct TokenCase {
   std::optional<ToolVersion> expected;
 };
 
-void PrintTo(const TokenCase& c, std::ostream* os) { *os << c.what; }
+TEST(VersionToken, LengthPlaceAndValues) {
+  const TokenCase cases[] = {
+      // More than 32 and less than 500 characters.
+      {"token alone, 32", OwnToken, std::nullopt},
+      {"token and a line end, 33", OwnToken + "\n", Own},
+      {"499", Padded(OwnToken, 499), Own},
+      {"500", Padded(OwnToken, 500), std::nullopt},
+      {"empty", "", std::nullopt},
+      // Only the first "#" is tried, and the whole token must follow it.
+      {"token inside a page", "<pre>" + OwnToken + "</pre>", Own},
+      {"no #", Padded(OwnToken.substr(1), 40), std::nullopt},
+      {"# just before the token", "#" + OwnToken, std::nullopt},
+      {"# far before the token", "a # b " + OwnToken, std::nullopt},
+      {"# after the token", OwnToken + " #", Own},
+      {"token cut at the end", "0123" + OwnToken.substr(0, 31), std::nullopt},
+      {"token exactly at the end", "0" + OwnToken, Own},
+      {"NUL bytes around", std::string("\0\0", 2) + OwnToken + std::string("\0", 1), Own},
+      // Values are read from the first copy.
+      {"newer", "#*$(002.047.067@@002.047.067)$*#\r\n", ToolVersion{2, 47, 'C'}},
+      {"older", "#*$(002.045.066@@002.045.066)$*#\r\n", ToolVersion{2, 45, 'B'}},
+      {"largest", "#*$(999.999.999@@999.999.999)$*#\r\n", ToolVersion{999, 999, 999}},
+      {"zeros", "#*$(000.000.000@@000.000.000)$*#\r\n", ToolVersion{0, 0, 0}},
+  };
+  for (const TokenCase& c : cases) EXPECT_EQ(ParseVersionToken(c.text), c.expected) << c.what;
+  EXPECT_EQ(ParseVersionToken(OwnToken + "\n"), OwnVersion);
+}
 
-class VersionTokenTable : public ::testing::TestWithParam<TokenCase> {};
+constexpr std::size_t FixedPositions[] = {0, 1, 2, 3, 7, 11, 15, 16, 20, 24, 28, 29, 30, 31};
+constexpr std::size_t DigitPositions[] = {4, 5, 6, 8, 9, 10, 12, 13, 14};
+constexpr std::size_t CopyOffset = 13;  // second copy of a digit: 13 places on
 
-TEST_P(VersionTokenTable, Parses) {
-  const TokenCase& c = GetParam();
-  const auto got = ParseVersionToken(c.text);
-  ASSERT_EQ(got.has_value(), c.expected.has_value()) << c.what;
-  if (got) {
-    EXPECT_EQ(got->Major, c.expected->Major) << c.what;
-    EXPECT_EQ(got->Minor, c.expected->Minor) << c.what;
-    EXPECT_EQ(got->Revision, c.expected->Revision) << c.what;
+TEST(VersionToken, EveryFixedCharacterCounts) {
+  for (std::size_t at : FixedPositions) {
+    std::string text = OwnToken + " ";
+    text[at] = at == 0 ? 'x' : '%';
+    EXPECT_FALSE(ParseVersionToken(text)) << at;
   }
 }
 
-const ToolVersion Own{2, 46, 'B'};
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, VersionTokenTable,
-    ::testing::Values(
-        // Length: more than 32 and less than 500.
-        TokenCase{"token alone, 32 characters", OwnToken, std::nullopt},
-        TokenCase{"token and a line end, 33", OwnToken + "\n", Own},
-        TokenCase{"token after text", "<pre>" + OwnToken + "</pre>", Own},
-        TokenCase{"499 characters", Padded(OwnToken, 499), Own},
-        TokenCase{"500 characters", Padded(OwnToken, 500), std::nullopt},
-        TokenCase{"much longer", Padded(OwnToken, 5000), std::nullopt},
-        TokenCase{"empty", "", std::nullopt},
-        // The first "#" and enough room after it.
-        TokenCase{"no # at all", Padded("*$(002.046.066@@002.046.066)$*", 40), std::nullopt},
-        TokenCase{"# in front of the token", "#x" + OwnToken, std::nullopt},
-        TokenCase{"# far before the token", "a # b " + OwnToken, std::nullopt},
-        TokenCase{"token cut at the end", "0123" + OwnToken.substr(0, 31), std::nullopt},
-        TokenCase{"token exactly at the end", "0" + OwnToken, Own},
-        TokenCase{"# after the token is fine", OwnToken + " #", Own},
-        // Fixed characters.
-        TokenCase{"head", WithChar(OwnToken, 1, '+') + " ", std::nullopt},
-        TokenCase{"head (", WithChar(OwnToken, 3, '[') + " ", std::nullopt},
-        TokenCase{"first dot", WithChar(OwnToken, 7, ',') + " ", std::nullopt},
-        TokenCase{"second dot", WithChar(OwnToken, 11, ',') + " ", std::nullopt},
-        TokenCase{"middle", WithChar(OwnToken, 16, 'A') + " ", std::nullopt},
-        TokenCase{"third dot", WithChar(OwnToken, 20, ':') + " ", std::nullopt},
-        TokenCase{"fourth dot", WithChar(OwnToken, 24, ':') + " ", std::nullopt},
-        TokenCase{"tail )", WithChar(OwnToken, 28, '}') + " ", std::nullopt},
-        TokenCase{"tail #", WithChar(OwnToken, 31, '!') + " ", std::nullopt},
-        // The two copies must agree digit by digit.
-        TokenCase{"copies differ in major", "#*$(002.046.066@@003.046.066)$*# ", std::nullopt},
-        TokenCase{"copies differ in minor", "#*$(002.046.066@@002.045.066)$*# ", std::nullopt},
-        TokenCase{"copies differ in revision", "#*$(002.046.066@@002.046.067)$*# ", std::nullopt},
-        TokenCase{"first copy differs", "#*$(102.046.066@@002.046.066)$*# ", std::nullopt},
-        // Digits only, in both copies alike.
-        TokenCase{"non-digit in major", "#*$(0a2.046.066@@0a2.046.066)$*# ", std::nullopt},
-        TokenCase{"blank in minor", "#*$(002. 46.066@@002. 46.066)$*# ", std::nullopt},
-        TokenCase{"sign in revision", "#*$(002.046.-66@@002.046.-66)$*# ", std::nullopt},
-        TokenCase{"character past 9", "#*$(002.046.06:@@002.046.06:)$*# ", std::nullopt},
-        // Values.
-        TokenCase{"newer", "#*$(002.047.067@@002.047.067)$*#\r\n", ToolVersion{2, 47, 'C'}},
-        TokenCase{"older", "#*$(002.045.066@@002.045.066)$*#\r\n", ToolVersion{2, 45, 'B'}},
-        TokenCase{"largest", "#*$(999.999.999@@999.999.999)$*#\r\n", ToolVersion{999, 999, 999}},
-        TokenCase{"zeros", "#*$(000.000.000@@000.000.000)$*#\r\n", ToolVersion{0, 0, 0}},
-        TokenCase{"NUL bytes around", std::string("\0\0", 2) + OwnToken + std::string("\0", 1),
-                  Own}),
-    [](const ::testing::TestParamInfo<TokenCase>& param) { return std::to_string(param.index); });
-
-TEST(VersionToken, OwnTokenIsTheOwnVersion) {
-  const auto got = ParseVersionToken(OwnToken + "\n");
-  ASSERT_TRUE(got);
-  EXPECT_EQ(*got, OwnVersion);
+TEST(VersionToken, CopiesMustAgreeAndHoldDigits) {
+  for (std::size_t at : DigitPositions) {
+    std::string differ = OwnToken + " ";
+    differ[at + CopyOffset] = differ[at] == '9' ? '8' : static_cast<char>(differ[at] + 1);
+    EXPECT_FALSE(ParseVersionToken(differ)) << "second copy differs at " << at;
+    differ = OwnToken + " ";
+    differ[at] = differ[at] == '9' ? '8' : static_cast<char>(differ[at] + 1);
+    EXPECT_FALSE(ParseVersionToken(differ)) << "first copy differs at " << at;
+    for (char bad : {'a', ' ', '-', ':', '/', '\0'}) {
+      std::string nonDigit = OwnToken + " ";
+      nonDigit[at] = nonDigit[at + CopyOffset] = bad;
+      EXPECT_FALSE(ParseVersionToken(nonDigit)) << "'" << bad << "' at " << at;
+    }
+  }
 }
 
 TEST(VersionToken, RandomBytesNeverCrashAndRarelyPass) {

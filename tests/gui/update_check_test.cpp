@@ -1,24 +1,22 @@
 // The version check in the window, against a small HTTP server on 127.0.0.1 that serves
 // what each test says and records what it is asked.
+#include "support/gui_support.h"
+#include "update/version_fetcher.h"
+
+// Qt
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHostAddress>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
-#include <QTimer>
-#include <functional>
+
+// Std
 #include <memory>
 #include <vector>
-
-#include "support/gui_support.h"
-#include "update/version_fetcher.h"
 
 namespace {
 
@@ -48,7 +46,7 @@ class TestHttpServer : public QObject {
       auto head = std::make_shared<QByteArray>();
       connect(socket, &QTcpSocket::readyRead, socket, [this, socket, head] {
         head->append(socket->readAll());
-        if (!head->contains("\r\n\r\n") || head->isEmpty()) return;
+        if (!head->contains("\r\n\r\n")) return;
         requests.push_back(*head);
         head->clear();
         if (hold_) return;
@@ -257,9 +255,7 @@ TEST_F(UpdateCheck, WhateverTheServerSendsIsIgnoredQuietly) {
       {"nothing", "", 200},
       {"error page holding the token", OwnToken + "\r\n", 404},
       {"server error", "#*$(002.047.067@@002.047.067)$*#\r\n", 500},
-      {"token alone", OwnToken, 200},
       {"huge body", QByteArray(4 * 1024 * 1024, 'x').prepend(OwnToken + "\n"), 200},
-      {"just too long", OwnToken + "\n" + QByteArray(467, ' '), 200},
       {"binary", binary, 200},
       {"# before the token", "# " + OwnToken, 200},
       {"copies differ", "#*$(002.047.067@@002.047.068)$*#\r\n", 200},
