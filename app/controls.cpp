@@ -185,6 +185,7 @@ void TRichLog::ScrollToEnd() {
   cursor.movePosition(QTextCursor::End);
   setTextCursor(cursor);
   ensureCursorVisible();
+  verticalScrollBar()->setValue(verticalScrollBar()->maximum());  // the bottom margin too
 }
 
 bool TRichLog::LastLineVisible() const {

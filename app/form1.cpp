@@ -135,7 +135,7 @@ void TForm1::FormCreate() {
 
   try {
     std::vector<std::string> ports;
-    EnumComPorts(ports);
+    ListSerialPorts(ports);
     for (const std::string& port : ports)
       ComboBox1->addItem(QString::fromStdString(port));
     if (ComboBox1->count() > 0)

@@ -30,6 +30,8 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -55,6 +57,12 @@ using TShiftState = unsigned;
 // modifiers.
 [[nodiscard]] std::uint16_t VirtualKeyOf(const QKeyEvent& event);
 [[nodiscard]] TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers);
+
+// The system's serial ports for the port list (EnumComPorts). Tests can read the tty class
+// from another folder (POSIX) to play a machine without ports or with a broken list; an
+// empty folder name restores the system's.
+void ListSerialPorts(std::vector<std::string>& ports);
+void SetTtyClassDirForTests(std::string folder);
 
 // Client area; the window with its 3-pixel frame is 6 pixels wider (563 and 859).
 constexpr int ClientHeight = 742;

@@ -16,10 +16,32 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+std::string& TtyClassDir() {
+  static std::string folder;
+  return folder;
+}
+
+}  // namespace
+
+void ListSerialPorts(std::vector<std::string>& ports) {
+#if defined(_WIN32)
+  EnumComPorts(ports);
+#else
+  if (TtyClassDir().empty())
+    EnumComPorts(ports);
+  else
+    EnumComPorts(ports, TtyClassDir());
+#endif
+}
+
+void SetTtyClassDirForTests(std::string folder) { TtyClassDir() = std::move(folder); }
+
 void TForm1::ComboBox1DropDown() {
   std::vector<std::string> ports;
   try {
-    EnumComPorts(ports);
+    ListSerialPorts(ports);
   } catch (const EComPort&) {
     return;  // the list keeps its entries and selection
   }

@@ -1,0 +1,189 @@
+// The platform layer and the small controls: the log's lines and colours, the standard error
+// report with its full-stop rule, failures escaping a handler, the hooks, the toggle button.
+#include "support/gui_support.h"
+
+// lib
+#include "app/controls.h"
+
+// Qt
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLocale>
+
+// Std
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+TEST(RichLog, LinesColoursAndClear) {
+  TRichLog log;
+  EXPECT_TRUE(log.Lines().isEmpty());
+  log.Add(QStringLiteral("primeira"));
+  log.Add(QString());  // an empty line is a line
+  log.SetColor(QColor(255, 0, 0));
+  log.Add(QStringLiteral("Parâmetro inválido!\r\n[Aceleração]"));  // two lines
+  log.Add(QStringLiteral("ainda vermelho"));
+  EXPECT_EQ(log.Lines(), (QStringList{"primeira", "", "Parâmetro inválido!", "[Aceleração]", "ainda vermelho"}));
+  EXPECT_EQ(log.LineColor(0), QColor(Qt::black));
+  EXPECT_EQ(log.LineColor(2), QColor(255, 0, 0));
+  EXPECT_EQ(log.LineColor(3), QColor(255, 0, 0));
+  EXPECT_EQ(log.LineColor(4), QColor(255, 0, 0));
+  EXPECT_FALSE(log.LineColor(9).isValid());
+
+  log.Clear();
+  EXPECT_TRUE(log.Lines().isEmpty());
+  EXPECT_EQ(log.Color(), QColor(Qt::black));  // clearing is the way back to black
+  log.Add(QStringLiteral("Conexão aberta..."));
+  EXPECT_EQ(log.Lines(), QStringList{QStringLiteral("Conexão aberta...")});
+  EXPECT_EQ(log.LineColor(0), QColor(Qt::black));
+}
+
+TEST(RichLog, TextIsNeverTakenAsMarkup) {
+  TRichLog log;
+  log.Add(QStringLiteral("<b>1 < 2 & 3</b>"));
+  EXPECT_EQ(log.Lines(), QStringList{QStringLiteral("<b>1 < 2 & 3</b>")});
+}
+
+TEST(RichLog, ReadOnlyForTheUser) {
+  TRichLog log;
+  log.Add(QStringLiteral("x"));
+  log.show();
+  QTest::keyClicks(&log, QStringLiteral("abc"));
+  EXPECT_EQ(log.Lines(), QStringList{QStringLiteral("x")});
+}
+
+TEST(ErrorReport, FullStopRule) {
+  const std::vector<std::pair<QString, QString>> cases{
+      {"", ""},
+      {"Unable to open com port (win error code: 2)", "Unable to open com port (win error code: 2)"},  // ')' < '.'
+      {"ReadFile function failed", "ReadFile function failed."},
+      {"already.", "already."},
+      {"ends in a slash/", "ends in a slash/."},  // '/' is just above '.'
+      {"ends in a dash-", "ends in a dash-"},     // '-' is just below
+      {"pergunta?", "pergunta?."},
+      {"exclama!", "exclama!"},
+      {"código 7", "código 7."},
+      {"Ação", "Ação."},
+      {"space ", "space "},
+  };
+  for (const auto& [message, shown] : cases)
+    EXPECT_EQ(WithFullStop(message), shown) << message.toStdString();
+}
+
+// A receiver whose event handler fails, as a handler can.
+class Failing : public QObject {
+ public:
+  enum class Kind { Std, Other };
+  explicit Failing(Kind kind) : kind_(kind) {}
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) {
+      if (kind_ == Kind::Std)
+        throw std::runtime_error("SetCommState function failed (win error code: 22)");
+      throw 42;
+    }
+    return QObject::event(e);
+  }
+
+ private:
+  Kind kind_;
+};
+
+TEST(ErrorReport, WhatEscapesAHandlerIsShownAndTheLoopGoesOn) {
+  MessageBoxRecorder boxes;
+  Failing standard(Failing::Kind::Std);
+  Failing other(Failing::Kind::Other);
+  QCoreApplication::postEvent(&standard, new QEvent(QEvent::User));
+  QCoreApplication::postEvent(&other, new QEvent(QEvent::User));
+  ASSERT_TRUE(WaitUntil([&] { return boxes.Count() == 2; }));
+  EXPECT_EQ(boxes.Calls()[0].title, QStringLiteral("ZPi Tool"));
+  EXPECT_EQ(boxes.Calls()[0].icon, MsgIcon::Error);
+  EXPECT_EQ(boxes.Calls()[0].buttons, MsgButtons::Ok);
+  EXPECT_EQ(boxes.Calls()[0].text, QStringLiteral("SetCommState function failed (win error code: 22)"));
+  EXPECT_EQ(boxes.Calls()[1].text, QString());
+  EXPECT_EQ(boxes.Calls()[1].icon, MsgIcon::Error);
+}
+
+TEST(ErrorReport, GuardedHandlerReportsInsteadOfUnwinding) {
+  MessageBoxRecorder boxes;
+  bool after = false;
+  Guarded([] { throw std::runtime_error("falhou"); })();
+  after = true;
+  ASSERT_EQ(boxes.Count(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, QStringLiteral("falhou."));
+  EXPECT_TRUE(after);
+}
+
+TEST(MessageBoxes, RecorderAnswersAsScripted) {
+  MessageBoxRecorder boxes;
+  boxes.Answer(MsgResult::Yes);
+  EXPECT_EQ(ShowMessageBox("a", "Atualização ZPiTool", MsgIcon::Information, MsgButtons::YesNo), MsgResult::Yes);
+  EXPECT_EQ(ShowMessageBox("b", "Atualização ZPiTool", MsgIcon::Information, MsgButtons::YesNo), MsgResult::No);
+  EXPECT_EQ(ShowMessageBox("Parâmetro inválido!\r\n[Velocidade]", "Erro", MsgIcon::Warning), MsgResult::Ok);
+  ASSERT_EQ(boxes.Count(), 3u);
+  EXPECT_EQ(boxes.Calls()[2].text, QStringLiteral("Parâmetro inválido!\r\n[Velocidade]"));  // as given
+  EXPECT_EQ(boxes.Calls()[2].icon, MsgIcon::Warning);
+}
+
+TEST(Platform, DateTimeTextAndUrlHooks) {
+  // The system's short date then its long time, with nothing between them.
+  const QString text = DateTimeText();
+  const QLocale locale = QLocale::system();
+  EXPECT_TRUE(text.startsWith(locale.toString(QDate::currentDate(), QLocale::ShortFormat)) ||
+              text.startsWith(locale.toString(QDate::currentDate().addDays(-1), QLocale::ShortFormat)))
+      << text.toStdString();
+  SetDateTimeHook([] { return QStringLiteral("08/12/202616:41:22"); });
+  EXPECT_EQ(DateTimeText(), QStringLiteral("08/12/202616:41:22"));
+  SetDateTimeHook(nullptr);
+
+  OpenedUrls().clear();
+  OpenUrl(QStringLiteral("http://127.0.0.1:1/zpi"));
+  ASSERT_EQ(OpenedUrls().size(), 1u);
+  EXPECT_EQ(OpenedUrls()[0], QStringLiteral("http://127.0.0.1:1/zpi"));
+  EXPECT_EQ(ExecutablePath(), QCoreApplication::applicationFilePath());
+}
+
+TEST(SpeedButton, MayReleaseRule) {
+  TSpeedButton button;
+  int clicks = 0;
+  button.OnClick = [&] { ++clicks; };
+  button.show();
+  button.click();
+  EXPECT_TRUE(button.Down());
+  button.AllowAllUp = false;
+  button.click();  // pressed and may not be released: stays down, handler still runs
+  EXPECT_TRUE(button.Down());
+  button.AllowAllUp = true;
+  button.click();
+  EXPECT_FALSE(button.Down());
+  EXPECT_EQ(clicks, 3);
+}
+
+TEST(ClickLabel, ClickAndHoverHandlers) {
+  TClickLabel label(QStringLiteral("Limpar"));
+  label.resize(60, 14);
+  label.show();
+  int clicks = 0;
+  label.OnClick = [&] { ++clicks; };
+  QTest::mouseClick(&label, Qt::LeftButton);
+  QTest::mouseClick(&label, Qt::RightButton);  // only the left button clicks
+  EXPECT_EQ(clicks, 1);
+  label.OnClick = nullptr;  // unbound: nothing happens
+  QTest::mouseClick(&label, Qt::LeftButton);
+  EXPECT_EQ(clicks, 1);
+}
+
+TEST(DropDownCombo, EventRunsBeforeTheListOpens) {
+  TDropDownCombo combo;
+  combo.show();
+  int countWhenOpening = -1;
+  combo.OnDropDown = [&] {
+    combo.addItems({"ttyACM0", "ttyACM1"});
+    countWhenOpening = combo.count();
+  };
+  combo.showPopup();
+  EXPECT_EQ(countWhenOpening, 2);
+  combo.hidePopup();
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+// The port connection through the window, on a pseudo-terminal listed by
+// ZPITOOL_EXTRA_PORTS: opening, closing by the button and by Timer2, a held or missing port,
+// the unit unplugged, and the port list.
+#include "support/gui_support.h"
+#include "support/pty_pair.h"
+
+// Qt
+#include <QElapsedTimer>
+
+// System
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+class PortConnection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.Ok());
+    ports = std::make_unique<ScopedExtraPorts>(QStringList{QString::fromStdString(pty.SlavePath())});
+    boxes = std::make_unique<MessageBoxRecorder>();
+    form = MakeForm();
+    ASSERT_TRUE(WaitUntil([&] { return !form->Timer5->isActive(); }));
+    form->ComboBox1DropDown();
+    const int index = form->ComboBox1->findText(QString::fromStdString(pty.SlavePath()));
+    ASSERT_GE(index, 0);
+    form->ComboBox1->setCurrentIndex(index);
+  }
+  void TearDown() override {
+    form.reset();
+    boxes.reset();
+    ports.reset();
+  }
+
+  // Fills the panel, the engine-brake group and the log, so that a change can be seen.
+  void FillEverything() {
+    form->B_SetDefaultsClick();
+    for (QCheckBox* box : {form->CB_BZ_VMX_WH, form->CB_EV_VCH_OUT, form->CB_EV_EBK_IN, form->CB_BZ_EBK_OUT,
+                           form->Cb_Ventora, form->Cb_COMAutoClose})
+      box->setChecked(true);
+    form->ED_VEBK->setText(QStringLiteral("41"));
+    form->Log->Add(QStringLiteral("linha anterior"));
+  }
+
+  void Click() { QTest::mouseClick(form->ButtonVCP, Qt::LeftButton); }
+
+  PtyPair pty;
+  std::unique_ptr<ScopedExtraPorts> ports;
+  std::unique_ptr<MessageBoxRecorder> boxes;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_F(PortConnection, OpeningClearsTheLogAndThePanelButNotTheEngineBrakeGroup) {
+  FillEverything();
+  Click();
+  ASSERT_TRUE(form->VCP.Connected());
+  EXPECT_EQ(form->VCP.Port, pty.SlavePath());
+  EXPECT_EQ(form->VCP.AppliedBaudRate(), 3686400);
+  EXPECT_TRUE(form->ButtonVCP->Down());
+  EXPECT_FALSE(form->ButtonVCP->AllowAllUp);
+  EXPECT_FALSE(form->ComboBox1->isEnabled());
+  EXPECT_EQ(LogLines(*form), QStringList{QStringLiteral("Conexão aberta...")});
+  EXPECT_EQ(form->Log->LineColor(0), QColor(Qt::black));
+  EXPECT_EQ(form->ButtonVCP->icon().cacheKey(), form->ImageList1[0].cacheKey());
+  EXPECT_FALSE(form->B_RemConfig->isEnabled());
+  EXPECT_FALSE(form->IdentityHandled);
+
+  for (const QLineEdit* edit : {form->ED_ACP, form->ED_ACN, form->ED_VMX, form->ED_TVMX, form->ED_VCH, form->ED_TVCH,
+                                form->ED_RPX, form->ED_TRPX, form->ED_VBGL, form->ED_TBGL, form->ED_RBGL,
+                                form->ED_TOSC, form->ED_XOSC})
+    EXPECT_TRUE(edit->text().isEmpty()) << edit->objectName().toStdString();
+  for (const QComboBox* list : {form->CB_PING, form->CB_A232, form->CB_B232})
+    EXPECT_EQ(list->currentIndex(), -1);
+  for (const QCheckBox* box : form->GB_Config->findChildren<QCheckBox*>())
+    EXPECT_FALSE(box->isChecked()) << box->objectName().toStdString();
+  // Left as they were.
+  EXPECT_EQ(form->ED_VEBK->text(), QStringLiteral("41"));
+  EXPECT_TRUE(form->CB_EV_EBK_IN->isChecked());
+  EXPECT_TRUE(form->CB_BZ_EBK_OUT->isChecked());
+  EXPECT_TRUE(form->Cb_Ventora->isChecked());
+  EXPECT_TRUE(form->Cb_COMAutoClose->isChecked());
+  EXPECT_EQ(boxes->Count(), 0u);
+}
+
+TEST_F(PortConnection, ClosingByTheButtonWritesBelowTheLinesSinceOpening) {
+  Click();
+  ASSERT_TRUE(form->VCP.Connected());
+  form->Log->Add(QStringLiteral("ZPi conectado"));
+  form->B_SetConfig->setEnabled(true);  // as the dispatcher does after a read
+
+  Click();  // the button is down and may not be released: only the handler releases it
+  EXPECT_FALSE(form->VCP.Connected());
+  EXPECT_EQ(LogLines(*form), (QStringList{"Conexão aberta...", "ZPi conectado", "Conexão fechada..."}));
+  EXPECT_FALSE(form->ButtonVCP->Down());
+  EXPECT_TRUE(form->ButtonVCP->AllowAllUp);
+  EXPECT_TRUE(form->ComboBox1->isEnabled());
+  EXPECT_FALSE(form->B_SetConfig->isEnabled());
+  EXPECT_TRUE(form->B_RemConfig->isEnabled());
+  EXPECT_EQ(form->ButtonVCP->icon().cacheKey(), form->ImageList1[1].cacheKey());
+
+  // And it opens again.
+  Click();
+  EXPECT_TRUE(form->VCP.Connected());
+  EXPECT_EQ(LogLines(*form), QStringList{QStringLiteral("Conexão aberta...")});
+}
+
+TEST_F(PortConnection, OpeningDiscardsWhatWaitedOnTheLine) {
+  const std::uint8_t stale[] = {0x01, 0x02, 0x03};
+  Click();
+  ASSERT_TRUE(form->VCP.Connected());
+  EXPECT_EQ(form->VCP.InputCount(), 0);
+  ASSERT_TRUE(pty.Write(stale));
+  ASSERT_TRUE(WaitUntil([&] { return form->Transfer.Code10 > 0; }));  // the short read reached the dispatcher
+}
+
+TEST_F(PortConnection, AHeldPortLeavesTheButtonUpAndTheLogUnchanged) {
+  const int holder = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);  // another program has the port
+  form->Log->Add(QStringLiteral("linha anterior"));
+
+  Click();
+  EXPECT_FALSE(form->VCP.Connected());
+  EXPECT_FALSE(form->ButtonVCP->Down());
+  EXPECT_TRUE(form->ButtonVCP->AllowAllUp);
+  EXPECT_TRUE(form->ComboBox1->isEnabled());
+  EXPECT_EQ(LogLines(*form), QStringList{QStringLiteral("linha anterior")});
+  EXPECT_EQ(boxes->Count(), 0u);
+
+  ::close(holder);  // released: the same click now opens it
+  Click();
+  EXPECT_TRUE(form->VCP.Connected());
+}
+
+TEST_F(PortConnection, AVanishedPortFailsQuietly) {
+  form->ComboBox1->addItem(QStringLiteral("/dev/zpitool-no-such-port"));
+  form->ComboBox1->setCurrentIndex(form->ComboBox1->count() - 1);
+  Click();
+  EXPECT_FALSE(form->VCP.Connected());
+  EXPECT_FALSE(form->ButtonVCP->Down());
+  EXPECT_TRUE(LogLines(*form).isEmpty());
+  EXPECT_EQ(boxes->Count(), 0u);
+}
+
+TEST_F(PortConnection, Timer2ClosesFiftyMillisecondsAfterARequest) {
+  Click();
+  ASSERT_TRUE(form->VCP.Connected());
+  form->ComboBox1->setEnabled(true);  // as the request after a configuration write does
+  QElapsedTimer clock;
+  clock.start();
+  form->Timer2->start();
+  ASSERT_TRUE(WaitUntil([&] { return !form->VCP.Connected(); }));
+  EXPECT_GE(clock.elapsed(), 45);
+  EXPECT_FALSE(form->Timer2->isActive());  // once
+  EXPECT_EQ(LogLines(*form).last(), QStringLiteral("Conexão fechada..."));
+  EXPECT_EQ(LogLines(*form).count(QStringLiteral("Conexão fechada...")), 1);
+  EXPECT_FALSE(form->ButtonVCP->Down());
+  EXPECT_TRUE(form->ComboBox1->isEnabled());
+}
+
+TEST_F(PortConnection, Timer2LeavesThePortListAsTheRequesterLeftIt) {
+  Click();
+  ASSERT_TRUE(form->VCP.Connected());
+  form->Timer2Timer();  // the close after the unit was found in operating mode
+  EXPECT_FALSE(form->VCP.Connected());
+  EXPECT_FALSE(form->ComboBox1->isEnabled());
+  Click();  // the button still opens the same port again
+  EXPECT_TRUE(form->VCP.Connected());
+}
+
+TEST_F(PortConnection, UnpluggingClosesThePortWithTheNormalClosePath) {
+  Click();
+  ASSERT_TRUE(form->VCP.Connected());
+  form->Log->Add(QStringLiteral("ZPi conectado"));
+  pty.HangUp();
+  ASSERT_TRUE(WaitUntil([&] { return !form->VCP.Connected(); }));
+  EXPECT_EQ(LogLines(*form), (QStringList{"Conexão aberta...", "ZPi conectado", "Conexão fechada..."}));
+  EXPECT_TRUE(form->ComboBox1->isEnabled());
+  EXPECT_FALSE(form->ButtonVCP->Down());
+  EXPECT_FALSE(form->Timer2->isActive());
+  EXPECT_EQ(boxes->Count(), 0u);
+}
+
+TEST_F(PortConnection, OpeningTheListSelectsTheFirstEntry) {
+  PtyPair second;
+  ASSERT_TRUE(second.Ok());
+  ScopedExtraPorts two({QString::fromStdString(pty.SlavePath()), QString::fromStdString(second.SlavePath())});
+  form->ComboBox1->showPopup();  // runs ComboBox1DropDown first
+  form->ComboBox1->hidePopup();
+  ASSERT_GE(form->ComboBox1->count(), 2);
+  EXPECT_EQ(form->ComboBox1->currentIndex(), 0);
+  EXPECT_GE(form->ComboBox1->findText(QString::fromStdString(second.SlavePath())), 0);
+  form->ComboBox1->setCurrentIndex(1);
+  form->ComboBox1DropDown();
+  EXPECT_EQ(form->ComboBox1->currentIndex(), 0);
+}
+
+TEST_F(PortConnection, ClosingTheWindowWithThePortOpenClosesIt) {
+  Click();
+  ASSERT_TRUE(form->VCP.Connected());
+  const std::uint8_t bytes[] = {0xBC, 0x12};
+  ASSERT_TRUE(pty.Write(bytes));  // a receive event may be pending while the window goes
+  form.reset();
+  // The port is free again: a fresh opening from this test succeeds.
+  const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
+}
+
+}  // namespace
