@@ -5,9 +5,11 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTimer>
 #include <QToolButton>
 
 // Std
@@ -191,4 +193,23 @@ void TRichLog::ScrollToEnd() {
 bool TRichLog::LastLineVisible() const {
   const QScrollBar* bar = verticalScrollBar();
   return bar->value() == bar->maximum();
+}
+
+void SetProgress(QProgressBar* bar, int position) {
+  // QProgressBar paints synchronously whenever the bar moves by a pixel. With its updates
+  // off it only records the value; a short timer turns them on again, which schedules one
+  // ordinary paint: at most one paint per 40 ms however fast the frames go.
+  auto* paint = bar->findChild<QTimer*>(QStringLiteral("progressPaint"), Qt::FindDirectChildrenOnly);
+  if (!paint) {
+    paint = new QTimer(bar);
+    paint->setObjectName(QStringLiteral("progressPaint"));
+    paint->setSingleShot(true);
+    paint->setInterval(40);
+    QObject::connect(paint, &QTimer::timeout, bar, [bar] { bar->setUpdatesEnabled(true); });
+  }
+  if (!paint->isActive()) {
+    bar->setUpdatesEnabled(false);
+    paint->start();
+  }
+  bar->setValue(position);
 }

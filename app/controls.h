@@ -17,6 +17,7 @@
 #include <functional>
 
 class QLineEdit;
+class QProgressBar;
 class QToolButton;
 
 // A label with click, mouse-enter and mouse-leave handlers; an empty handler is unbound.
@@ -83,6 +84,10 @@ class TUpDown : public QWidget {
   QToolButton* up_;
   QToolButton* down_;
 };
+
+// Moves a progress bar without painting it at once: the bar repaints at most every 40 ms,
+// so a fast transfer does not pay for a paint per frame.
+void SetProgress(QProgressBar* bar, int position);
 
 // The read-only rich text log: lines are appended at the end in the current colour, which
 // stays until changed or until the log is cleared (back to black).

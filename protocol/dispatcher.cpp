@@ -93,7 +93,7 @@ bool TForm1::HandleAck(std::span<const std::uint8_t> payload) {
   }
   // The last frame is acknowledged: the transfer is complete.
   Timer1->stop();
-  ProgressBar1->setValue(0);
+  SetProgress(ProgressBar1, 0);
   ProcessMessages();
   Log->Add("Atualização concluída com sucesso!");
   if (Transfer.Kind == TransferFirmware) {
@@ -151,14 +151,14 @@ bool TForm1::HandleConfigData(std::span<const std::uint8_t> payload) {
   if (!block) return false;
   Transfer.LastAckIndex = *block;
   if (*block < ReadBlockCount) {
-    ProgressBar1->setValue(static_cast<int>(*block + 1));
+    SetProgress(ProgressBar1, static_cast<int>(*block + 1));
     Transfer.Acknowledged = true;
     if (Timer3->isActive()) Timer3Timer();
     return true;
   }
   Timer3->stop();
   ProcessMessages();
-  ProgressBar1->setValue(0);
+  SetProgress(ProgressBar1, 0);
   FinishConfigRead();
   return true;
 }

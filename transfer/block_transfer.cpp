@@ -36,14 +36,16 @@ void TForm1::Timer1Timer() {
   if (!VCP.Connected()) {
     Timer1->stop();
     ProcessMessages();
-    ProgressBar1->setValue(0);
+    SetProgress(ProgressBar1, 0);
     ShowMessageBox("Não há conexão ativa!", "ERRO #0x01");
     ProcessMessages();
     return;
   }
-  // The acknowledgement flag is consumed before the frame goes out, so an answer that
-  // arrives while the frame is being sent is kept for the next tick rather than lost.
+  // The acknowledgement flag is consumed, and the ticking started, before the frame goes
+  // out: an answer that arrives while the frame is being sent then runs the next tick at
+  // once instead of being lost or left for the timer.
   const TickOutcome tick = TransferTick(Transfer);
+  if (Transfer.Index == 1 && !tick.giveUp && !Timer1->isActive()) Timer1->start();
   if (tick.send) SendPackage();
   if (tick.giveUp) {
     Timer1->stop();
@@ -52,16 +54,15 @@ void TForm1::Timer1Timer() {
                                      static_cast<int>(Transfer.Nacks), static_cast<int>(Transfer.Code10),
                                      static_cast<int>(Transfer.Code15), static_cast<int>(Transfer.Code20)),
                    "ERRO #0x02");
-    ProgressBar1->setValue(0);
+    SetProgress(ProgressBar1, 0);
     return;
   }
-  if (Transfer.Index == 1 && !Timer1->isActive()) Timer1->start();
   ProcessMessages();
 }
 
 void TForm1::SendPackage() {
   const std::vector<std::uint8_t> frame = BuildFrame(Transfer.Kind, BlockFramePayload(Transfer, Transfer.Index));
   VCP.Write(frame.data(), static_cast<int>(frame.size()));
-  ProgressBar1->setValue(static_cast<int>(Transfer.Index));
+  SetProgress(ProgressBar1, static_cast<int>(Transfer.Index));
   ProcessMessages();
 }

@@ -25,21 +25,21 @@ void TForm1::Timer3Timer() {
   if (!VCP.Connected()) {
     Timer3->stop();
     ProcessMessages();
-    ProgressBar1->setValue(0);
+    SetProgress(ProgressBar1, 0);
     ShowMessageBox("Não há conexão ativa!", "ERRO #0x03");
     ProcessMessages();
     return;
   }
   const TickOutcome tick = TransferTick(Transfer);
+  if (Transfer.Index == 1 && !tick.giveUp && !Timer3->isActive()) Timer3->start();
   if (tick.send) RequestPackage();
   if (tick.giveUp) {
     Timer3->stop();
     ProcessMessages();
     ShowMessageBox("A operação não pode ser concluida!", "ERRO #0x04", MsgIcon::Warning);
-    ProgressBar1->setValue(0);
+    SetProgress(ProgressBar1, 0);
     return;
   }
-  if (Transfer.Index == 1 && !Timer3->isActive()) Timer3->start();
   ProcessMessages();
 }
 

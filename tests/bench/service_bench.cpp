@@ -1,0 +1,277 @@
+// Speed of the tool's transfers against the simulated unit with no answer delay, beside a
+// minimal write-frame / wait-for-the-answer loop over the same kind of pseudo-terminal, in
+// the same run. Prints a table; asserts nothing. Build it in Release (scripts/bench.sh).
+//
+//   service_bench [--runs N]
+#include "app/controls.h"
+#include "app/form1.h"
+#include "app/platform.h"
+#include "config/config_record.h"
+#include "sim/sim_unit.h"
+#include "transfer/firmware.h"
+#include "transfer/transfer_core.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// ---- The minimal loop: a raw file descriptor, one frame out, one answer in ----------------
+
+class RawLine {
+ public:
+  explicit RawLine(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (fd_ < 0) throw std::runtime_error("cannot open " + path);
+    termios t{};
+    tcgetattr(fd_, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd_, TCSANOW, &t);
+  }
+  ~RawLine() { ::close(fd_); }
+  RawLine(const RawLine&) = delete;
+  RawLine& operator=(const RawLine&) = delete;
+
+  void Write(const std::vector<std::uint8_t>& bytes) {
+    if (::write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      throw std::runtime_error("short write");
+  }
+
+  // Reads one whole frame from the unit (its length field says how much).
+  std::vector<std::uint8_t> ReadFrame() {
+    std::vector<std::uint8_t> frame;
+    std::size_t want = FrameOverhead;
+    while (frame.size() < want) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 2000) <= 0) throw std::runtime_error("no answer");
+      std::uint8_t buffer[1100];
+      const ssize_t n = ::read(fd_, buffer, std::min<std::size_t>(sizeof buffer, want - frame.size()));
+      if (n <= 0) throw std::runtime_error("read failed");
+      frame.insert(frame.end(), buffer, buffer + n);
+      if (frame.size() >= 5) want = FrameOverhead + (frame[3] << 8 | frame[4]);
+    }
+    return frame;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+struct Unit {
+  explicit Unit(SimOptions options) : sim(std::move(options)) { sim.Start(); }
+  SimUnit sim;
+};
+
+// Sends a whole block transfer frame by frame, each after the previous one's answer.
+double MinimalTransfer(std::uint8_t kind, std::span<const std::uint8_t> data) {
+  Unit unit{{}};
+  RawLine line(unit.sim.DevicePath());
+  if (!unit.sim.WaitForConnected(true, 2s)) throw std::runtime_error("unit did not see the line");
+  TransferState s;
+  s.Kind = kind;
+  s.Data = data;
+  s.Length = static_cast<std::uint32_t>(data.size());
+  s.Trailer = MakeTrailer(data);
+  s.BlockCount = TransferBlockCount(s.Length);
+  s.Token = 0x1234;
+  const auto t0 = Clock::now();
+  for (std::uint32_t i = 1; i <= s.BlockCount; ++i) {
+    line.Write(BuildFrame(kind, BlockFramePayload(s, i)));
+    for (;;) {
+      const auto answer = line.ReadFrame();
+      if (answer[2] == CmdAck) break;  // announcements before it are skipped
+      if (answer[2] == CmdRefusal) throw std::runtime_error("refused");
+    }
+  }
+  return Ms(Clock::now() - t0);
+}
+
+double MinimalRead() {
+  Unit unit{{}};
+  RawLine line(unit.sim.DevicePath());
+  if (!unit.sim.WaitForConnected(true, 2s)) throw std::runtime_error("unit did not see the line");
+  const std::uint32_t base = unit.sim.Info().ConfigBaseAddress;
+  const auto t0 = Clock::now();
+  ConfigImage image{};
+  for (std::uint32_t i = 1; i <= ReadBlockCount; ++i) {
+    const ConfigReadRequest r = ReadRequestFor(i, base);
+    line.Write(BuildFrame(CmdConfigRead, ConfigReadRequestPayload(r.address, r.count)));
+    for (;;) {
+      const auto answer = line.ReadFrame();
+      const CheckedFrame f = CheckFrame(answer);
+      if (f.outcome != FrameOutcome::Accepted || f.command != CmdConfigRead) continue;
+      if (auto data = ParseConfigData(f.payload)) (void)PlaceConfigData(image, base, *data);
+      break;
+    }
+  }
+  (void)DecodeConfigImage(image, false);
+  return Ms(Clock::now() - t0);
+}
+
+// ---- The tool ----------------------------------------------------------------------------
+
+// Times between log lines of a window, as they appear.
+class LogClock {
+ public:
+  explicit LogClock(TForm1& form) : form_(form) {
+    QObject::connect(form.Log, &QTextEdit::textChanged, form.Log, [this] {
+      const QStringList lines = form_.Log->Lines();
+      if (lines.size() < seen_) seen_ = 0;
+      for (; seen_ < lines.size(); ++seen_) times_.push_back({lines[seen_], Clock::now()});
+    });
+  }
+  // When `line` appeared for the `nth` time (from 1).
+  std::optional<Clock::time_point> When(const QString& line, int nth = 1) const {
+    int found = 0;
+    for (const auto& [text, at] : times_)
+      if (text == line && ++found == nth) return at;
+    return std::nullopt;
+  }
+  void Clear() {
+    times_.clear();
+    seen_ = 0;
+  }
+
+ private:
+  TForm1& form_;
+  int seen_ = 0;
+  std::vector<std::pair<QString, Clock::time_point>> times_;
+};
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto end = Clock::now() + timeout;
+  while (!condition()) {
+    if (Clock::now() > end) return false;
+    QEventLoop loop;
+    QTimer::singleShot(1, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return true;
+}
+
+struct ToolRun {
+  std::unique_ptr<Unit> unit;
+  std::unique_ptr<TForm1> form;
+  std::unique_ptr<LogClock> log;
+
+  explicit ToolRun(SimOptions options) {
+    options.restartDelay = 50ms;
+    unit = std::make_unique<Unit>(std::move(options));
+    qputenv("ZPITOOL_EXTRA_PORTS", QByteArray::fromStdString(unit->sim.DevicePath()));
+    form = std::make_unique<TForm1>();
+    form->Timer4->stop();
+    form->show();
+    log = std::make_unique<LogClock>(*form);
+    form->ComboBox1DropDown();
+    form->ComboBox1->setCurrentIndex(form->ComboBox1->findText(QString::fromStdString(unit->sim.DevicePath())));
+    form->ButtonVCP->click();
+    if (!form->VCP.Connected()) throw std::runtime_error("the tool cannot open the unit's port");
+  }
+  ~ToolRun() {
+    form.reset();
+    unit.reset();
+  }
+  double Between(const QString& from, const QString& to, int toNth = 1) {
+    if (!WaitFor([&] { return log->When(to, toNth).has_value(); }, 60s))
+      throw std::runtime_error("the tool did not reach: " + to.toStdString());
+    return Ms(*log->When(to, toNth) - *log->When(from));
+  }
+};
+
+double ToolUpload() {
+  SimOptions options;
+  options.firmwareMinor = 45;
+  ToolRun run(options);
+  return run.Between("Iniciando atualização...", "Atualização concluída com sucesso!");
+}
+
+double ToolRead() {
+  ToolRun run({});
+  return run.Between("Buscando configuração interna...", "Leitura da configuração interna concluída!");
+}
+
+double ToolWrite() {
+  ToolRun run({});
+  if (!WaitFor([&] { return run.log->When("Leitura da configuração interna concluída!").has_value(); }, 10s))
+    throw std::runtime_error("no read");
+  run.log->Clear();
+  run.form->B_SetConfig->click();
+  return run.Between("Iniciando atualização...", "Atualização concluída com sucesso!");
+}
+
+double ToolStartUp() {
+  const auto t0 = Clock::now();
+  TForm1 form;
+  form.Timer4->stop();
+  form.show();
+  QCoreApplication::processEvents();
+  return Ms(Clock::now() - t0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  TApplication app(argc, argv);
+  int runs = 3;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
+  SetMessageBoxHook([](const MessageBoxCall& box) {
+    std::fprintf(stderr, "unexpected box: %s\n", qPrintable(box.text));
+    return MsgResult::Ok;
+  });
+
+  const auto image = FirmwareImage();
+  const ConfigImage config = EncodeConfigImage(DefaultConfig()).image;
+  struct Row {
+    const char* what;
+    std::function<double()> tool, minimal;
+  };
+  const Row rows[] = {
+      {"firmware upload (1888 frames)", ToolUpload, [&] { return MinimalTransfer(TransferFirmware, image); }},
+      {"configuration read (5 requests)", ToolRead, MinimalRead},
+      {"configuration write (44 frames)", ToolWrite, [&] { return MinimalTransfer(TransferConfig, config); }},
+  };
+  std::printf("%-34s %12s %12s %8s   (median of %d runs)\n", "", "tool ms", "minimal ms", "ratio", runs);
+  for (const Row& row : rows) {
+    std::vector<double> tool, minimal;
+    for (int i = 0; i < runs; ++i) {
+      minimal.push_back(row.minimal());
+      tool.push_back(row.tool());
+    }
+    const double t = Median(tool), m = Median(minimal);
+    std::printf("%-34s %12.1f %12.1f %8.2f\n", row.what, t, m, m > 0 ? t / m : 0);
+  }
+  std::vector<double> startUp;
+  for (int i = 0; i < runs; ++i) startUp.push_back(ToolStartUp());
+  std::printf("%-34s %12.1f\n", "start-up to a shown window", Median(startUp));
+  return 0;
+}
