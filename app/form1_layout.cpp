@@ -369,6 +369,11 @@ void TForm1::BuildControls() {
   B_FwJump->setText(QStringLiteral("FwJump"));
   B_GetConfig = Place<QPushButton>(this, "B_GetConfig", 872, 200, 60, 25);
   B_GetConfig->setText(QStringLiteral("GetConfig"));
+  // Never inside the window: the Tab key does not lead the user there blindly.
+  for (QWidget* unseen : GB_EBK->findChildren<QWidget*>())
+    unseen->setFocusPolicy(Qt::NoFocus);
+  for (QWidget* unseen : std::initializer_list<QWidget*>{B_FwTx, B_FwJump, B_GetConfig})
+    unseen->setFocusPolicy(Qt::NoFocus);
 
   // ---- Components without a window -------------------------------------------------------
   ImageList1 = {QIcon(QStringLiteral(":/images/usb_open.png")), QIcon(QStringLiteral(":/images/usb_closed.png"))};

@@ -53,6 +53,7 @@ TEST_F(KeyPreview, ChordTogglesTheWidthAndKeepsHeightAndPosition) {
   EXPECT_TRUE(form->rect().contains(form->Cb_Ventora->geometry()));
   EXPECT_FALSE(form->rect().intersects(form->GB_EBK->geometry()));
   EXPECT_FALSE(form->rect().intersects(form->B_GetConfig->geometry()));
+  EXPECT_EQ(form->ED_VEBK->focusPolicy(), Qt::NoFocus);  // nor can Tab reach them
 
   QTest::keyClick(form.get(), Qt::Key_F12, Chord);
   EXPECT_EQ(form->WindowWidth(), 563);

@@ -45,14 +45,6 @@ TEST(RichLog, TextIsNeverTakenAsMarkup) {
   EXPECT_EQ(log.Lines(), QStringList{QStringLiteral("<b>1 < 2 & 3</b>")});
 }
 
-TEST(RichLog, ReadOnlyForTheUser) {
-  TRichLog log;
-  log.Add(QStringLiteral("x"));
-  log.show();
-  QTest::keyClicks(&log, QStringLiteral("abc"));
-  EXPECT_EQ(log.Lines(), QStringList{QStringLiteral("x")});
-}
-
 TEST(ErrorReport, FullStopRule) {
   const std::vector<std::pair<QString, QString>> cases{
       {"", ""},
@@ -171,19 +163,6 @@ TEST(ClickLabel, ClickAndHoverHandlers) {
   label.OnClick = nullptr;  // unbound: nothing happens
   QTest::mouseClick(&label, Qt::LeftButton);
   EXPECT_EQ(clicks, 1);
-}
-
-TEST(DropDownCombo, EventRunsBeforeTheListOpens) {
-  TDropDownCombo combo;
-  combo.show();
-  int countWhenOpening = -1;
-  combo.OnDropDown = [&] {
-    combo.addItems({"ttyACM0", "ttyACM1"});
-    countWhenOpening = combo.count();
-  };
-  combo.showPopup();
-  EXPECT_EQ(countWhenOpening, 2);
-  combo.hidePopup();
 }
 
 }  // namespace
