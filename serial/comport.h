@@ -136,6 +136,9 @@ class TQueuedHandOff : public TComHandOff {
 // ---- The component ----------------------------------------------------------------------
 
 class TComThread;
+#if defined(_WIN32)
+enum class TComWaitMode;  // comport_win32.h
+#endif
 
 class TCustomComPort {
  public:
@@ -196,6 +199,9 @@ class TCustomComPort {
 
  private:
   friend class TComThread;
+#if defined(_WIN32)
+  friend TComWaitMode ComPortWaitMode(const TCustomComPort& port);
+#endif
   // What ended one wait of the event thread.
   enum class TLineEvent { RxChar, HangUp, Stop };
 
@@ -243,6 +249,10 @@ void EnumComPorts(std::vector<std::string>& ports);
 #if !defined(_WIN32)
 // The same, reading the tty class from `ttyClassDir` instead of /sys/class/tty.
 void EnumComPorts(std::vector<std::string>& ports, const std::string& ttyClassDir);
+#else
+// Windows: the data of the values of HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM.
+// The same, reading the values of `userSubKey` under HKEY_CURRENT_USER instead.
+void EnumComPorts(std::vector<std::string>& ports, const std::string& userSubKey);
 #endif
 // Sorts port names as text ignoring case (COM1, COM10, COM2); equal names keep their order.
 void SortComPortNames(std::vector<std::string>& names);

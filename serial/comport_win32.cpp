@@ -1,0 +1,547 @@
+// The serial port component's system side on Windows: the COM device opened for overlapped
+// I/O, the device control block and time limits, overlapped reads and writes through TAsync,
+// the event thread's wait on WaitCommEvent and the port list from the registry.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601  // CancelIoEx
+#endif
+#include "serial/comport_win32.h"
+
+// Std
+#include <algorithm>
+#include <atomic>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// While the driver cannot wait for line events, or announced bytes are left unread, the
+// event thread looks at the input queue this often instead.
+constexpr DWORD WatchPeriodMs = 10;
+// How long the event thread gives a pending line-event wait to end after the mask is cleared.
+constexpr DWORD EndWaitMs = 500;
+
+constexpr DWORD PurgeAbortAll = PURGE_TXABORT | PURGE_RXABORT;  // 0x0003
+constexpr DWORD PurgeClearAll = PURGE_TXCLEAR | PURGE_RXCLEAR;  // 0x000C
+
+constexpr const char* SerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+constexpr DWORD RegistryBufferSize = 256;
+
+int ErrorCode(DWORD error) { return static_cast<int>(error); }
+
+DWORD FixedRate(TBaudRate rate, std::int32_t custom) {
+  switch (rate) {
+    case br9600: return 9600;
+    case br19200: return 19200;
+    case br38400: return 38400;
+    case br57600: return 57600;
+    case br115200: return 115200;
+    case brCustom: break;
+  }
+  return static_cast<DWORD>(custom);
+}
+
+BYTE ByteSizeOf(TDataBits bits) {
+  switch (bits) {
+    case dbFive: return 5;
+    case dbSix: return 6;
+    case dbSeven: return 7;
+    case dbEight: break;
+  }
+  return 8;
+}
+
+WORD QueueLimit(int inputSize) {
+  const int limit = std::max(inputSize, 0) / 4;
+  return static_cast<WORD>(std::min(limit, static_cast<int>(std::numeric_limits<WORD>::max())));
+}
+
+// Errors with which a port that has gone away (USB unplugged) answers: it keeps nothing to
+// read, and the event thread announces the hang-up.
+bool PortIsGone(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_OPERATION_ABORTED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---- TAsync: one overlapped read or write --------------------------------------------------
+
+enum class TOperationKind { Read, Write };
+
+struct TAsync {
+  OVERLAPPED Overlapped{};
+  TOperationKind Kind = TOperationKind::Read;
+  std::vector<std::uint8_t> Data;  // a write's private copy of the caller's bytes
+  bool Started = false;
+};
+
+// A new TAsync with an event of its own (manual reset); empty on failure (GetLastError).
+std::unique_ptr<TAsync> InitAsync() {
+  auto async = std::make_unique<TAsync>();
+  async->Overlapped.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!async->Overlapped.hEvent) return nullptr;
+  return async;
+}
+
+bool StartedOrPending(BOOL done) { return done || ::GetLastError() == ERROR_IO_PENDING; }
+
+bool ReadAsync(HANDLE handle, TAsync& async, void* buffer, DWORD count) {
+  async.Kind = TOperationKind::Read;
+  async.Started = StartedOrPending(::ReadFile(handle, buffer, count, nullptr, &async.Overlapped));
+  return async.Started;
+}
+
+bool WriteAsync(HANDLE handle, TAsync& async, const void* buffer, DWORD count) {
+  async.Kind = TOperationKind::Write;
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  async.Data.assign(bytes, bytes + count);
+  async.Started = StartedOrPending(::WriteFile(handle, async.Data.data(), count, nullptr, &async.Overlapped));
+  return async.Started;
+}
+
+// Waits for the operation and fetches its result. A time limit that ended the operation is
+// no failure: the count transferred so far is the result.
+bool WaitForAsync(HANDLE handle, TAsync& async, DWORD& transferred) {
+  transferred = 0;
+  if (::WaitForSingleObject(async.Overlapped.hEvent, INFINITE) != WAIT_OBJECT_0) return false;
+  if (::GetOverlappedResult(handle, &async.Overlapped, &transferred, FALSE)) return true;
+  if (::GetLastError() != ERROR_TIMEOUT) return false;
+  transferred = static_cast<DWORD>(async.Overlapped.InternalHigh);
+  return true;
+}
+
+// Closes the event and frees the record and the copy. An operation still under way is
+// cancelled and waited for first: the system must be done with the record and the buffer.
+void DoneAsync(HANDLE handle, std::unique_ptr<TAsync> async) {
+  if (!async) return;
+  if (async->Started && !HasOverlappedIoCompleted(&async->Overlapped)) {
+    DWORD ignored = 0;
+    ::CancelIoEx(handle, &async->Overlapped);
+    ::GetOverlappedResult(handle, &async->Overlapped, &ignored, TRUE);
+  }
+  if (async->Overlapped.hEvent) ::CloseHandle(async->Overlapped.hEvent);
+}
+
+// DoneAsync in every case, also when an error is raised.
+class TAsyncScope {
+ public:
+  explicit TAsyncScope(HANDLE handle) : handle_(handle), async_(InitAsync()) {}
+  ~TAsyncScope() { DoneAsync(handle_, std::move(async_)); }
+  TAsyncScope(const TAsyncScope&) = delete;
+  TAsyncScope& operator=(const TAsyncScope&) = delete;
+  [[nodiscard]] TAsync* Get() const { return async_.get(); }
+
+ private:
+  HANDLE handle_;
+  std::unique_ptr<TAsync> async_;
+};
+
+// The registry key, closed in every case.
+class TRegKey {
+ public:
+  TRegKey() = default;
+  ~TRegKey() {
+    if (key_) ::RegCloseKey(key_);
+  }
+  TRegKey(const TRegKey&) = delete;
+  TRegKey& operator=(const TRegKey&) = delete;
+  HKEY* Out() { return &key_; }
+  [[nodiscard]] HKEY Get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+void EnumComPortsUnder(std::vector<std::string>& ports, HKEY root, const char* subKey) {
+  TRegKey key;
+  const LONG opened = ::RegOpenKeyExA(root, subKey, 0, KEY_READ, key.Out());
+  if (opened != ERROR_SUCCESS) throw EComPort(CError_RegError, ErrorCode(static_cast<DWORD>(opened)));
+
+  std::vector<std::string> names;
+  for (DWORD index = 0;; ++index) {
+    char name[RegistryBufferSize];
+    BYTE data[RegistryBufferSize];
+    DWORD nameSize = RegistryBufferSize;
+    DWORD dataSize = RegistryBufferSize;
+    DWORD type = 0;
+    const LONG r = ::RegEnumValueA(key.Get(), index, name, &nameSize, nullptr, &type, data, &dataSize);
+    if (r == ERROR_NO_MORE_ITEMS) break;
+    if (r != ERROR_SUCCESS) throw EComPort(CError_RegError, ErrorCode(static_cast<DWORD>(r)));
+    // The port name, without its terminating zero (which a value need not have).
+    const auto* text = reinterpret_cast<const char*>(data);
+    const std::size_t size = std::min<std::size_t>(dataSize, RegistryBufferSize);
+    names.emplace_back(text, static_cast<std::size_t>(std::find(text, text + size, '\0') - text));
+  }
+  SortComPortNames(names);
+  ports = std::move(names);
+}
+
+}  // namespace
+
+// ---- Pieces checked without a port ---------------------------------------------------------
+
+DCB ComPortDCB(const TCustomComPort& port) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = FixedRate(port.BaudRate, port.CustomBaudRate());
+  dcb.fBinary = 1;
+  dcb.fParity = port.Parity.Check ? 1 : 0;
+  dcb.fOutxCtsFlow = port.FlowControl.OutCTSFlow ? 1 : 0;
+  dcb.fOutxDsrFlow = port.FlowControl.OutDSRFlow ? 1 : 0;
+  dcb.fDtrControl = static_cast<DWORD>(port.FlowControl.ControlDTR);  // DTR_CONTROL_* in order
+  dcb.fDsrSensitivity = port.FlowControl.DSRSensitivity ? 1 : 0;
+  dcb.fTXContinueOnXoff = port.FlowControl.TxContinueOnXoff ? 1 : 0;
+  dcb.fOutX = port.FlowControl.XonXoffOut ? 1 : 0;
+  dcb.fInX = port.FlowControl.XonXoffIn ? 1 : 0;
+  dcb.fErrorChar = port.Parity.Replace ? 1 : 0;
+  dcb.fNull = 0;
+  dcb.fRtsControl = static_cast<DWORD>(port.FlowControl.ControlRTS);  // RTS_CONTROL_* in order
+  dcb.fAbortOnError = 0;
+  dcb.XonLim = QueueLimit(port.Buffer.InputSize);
+  dcb.XoffLim = QueueLimit(port.Buffer.InputSize);
+  dcb.ByteSize = ByteSizeOf(port.DataBits);
+  dcb.Parity = static_cast<BYTE>(port.Parity.Bits);  // NOPARITY .. SPACEPARITY in order
+  dcb.StopBits = static_cast<BYTE>(port.StopBits);   // ONESTOPBIT .. TWOSTOPBITS in order
+  dcb.XonChar = port.FlowControl.XonChar;
+  dcb.XoffChar = port.FlowControl.XoffChar;
+  dcb.ErrorChar = port.Parity.Replace ? port.Parity.ReplaceChar : 0;
+  dcb.EofChar = 0;
+  dcb.EvtChar = 0;
+  return dcb;
+}
+
+COMMTIMEOUTS ComPortTimeouts(const TComTimeouts& t) {
+  // Two's complement: -1 is 0xFFFFFFFF, the system's "no limit".
+  return COMMTIMEOUTS{static_cast<DWORD>(t.ReadInterval), static_cast<DWORD>(t.ReadTotalMultiplier),
+                      static_cast<DWORD>(t.ReadTotalConstant), static_cast<DWORD>(t.WriteTotalMultiplier),
+                      static_cast<DWORD>(t.WriteTotalConstant)};
+}
+
+bool RunningUnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// ---- The system's side of the component ----------------------------------------------------
+
+struct TCustomComPort::Os {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::int32_t appliedRate = 0;
+
+  // The event thread's stop event and its line-event wait: an event of its own, the
+  // overlapped record and the mask that the driver fills in. They live as long as the
+  // component, so a wait still pending can never write into freed memory.
+  HANDLE stopEvent = nullptr;
+  HANDLE waitEvent = nullptr;
+  OVERLAPPED waitOverlapped{};
+  DWORD waitMask = 0;
+  bool waitPending = false;
+  std::atomic<TComWaitMode> waitMode{TComWaitMode::None};  // read by tests from any thread
+
+  // Bytes handed out by Read since opening; with the count waiting in the driver it tells
+  // the event thread whether anything arrived since it last looked.
+  std::atomic<std::uint64_t> readTotal{0};
+  // Bytes received that are not news (see comport_posix.cpp: the same bookkeeping).
+  std::uint64_t seen = 0;
+  bool watching = false;  // bytes were left unread: look again at a slow pace
+};
+
+void TCustomComPort::OsDeleter::operator()(Os* os) const {
+  if (!os) return;
+  if (os->handle != INVALID_HANDLE_VALUE) ::CloseHandle(os->handle);
+  if (os->waitPending && os->waitEvent) ::WaitForSingleObject(os->waitEvent, EndWaitMs);
+  if (os->waitEvent) ::CloseHandle(os->waitEvent);
+  if (os->stopEvent) ::CloseHandle(os->stopEvent);
+  delete os;
+}
+
+std::unique_ptr<TCustomComPort::Os, TCustomComPort::OsDeleter> TCustomComPort::MakeOs() {
+  return std::unique_ptr<Os, OsDeleter>(new Os);
+}
+
+TComWaitMode ComPortWaitMode(const TCustomComPort& port) { return port.os_->waitMode; }
+
+// ---- Message catalogue ---------------------------------------------------------------------
+
+// No message-catalogue library is part of the Windows build; with no catalogue shipped the
+// texts appear as written either way.
+std::string ComTranslate(const char* text) { return text ? text : ""; }
+
+// ---- Opening and settings ------------------------------------------------------------------
+
+void TCustomComPort::CreateHandle() {
+  if (os_->handle != INVALID_HANDLE_VALUE) return;
+  const std::string device = "\\\\.\\" + Port;
+  const HANDLE handle = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw EComPort(CError_OpenFailed, ErrorCode(::GetLastError()));
+  os_->handle = handle;
+  os_->appliedRate = 0;
+  os_->readTotal = 0;
+  os_->seen = 0;
+  os_->watching = false;
+  os_->waitMode = TComWaitMode::None;
+}
+
+void TCustomComPort::DestroyHandle() {
+  if (os_->handle == INVALID_HANDLE_VALUE) return;
+  ::CloseHandle(os_->handle);
+  os_->handle = INVALID_HANDLE_VALUE;
+  os_->appliedRate = 0;
+}
+
+void TCustomComPort::ApplyBuffer() {
+  if (os_->handle == INVALID_HANDLE_VALUE) return;
+  if (Buffer.InputSize <= 0 || Buffer.OutputSize <= 0) throw EComPort(CError_SetupComFailed, ERROR_INVALID_PARAMETER);
+  if (!::SetupComm(os_->handle, static_cast<DWORD>(Buffer.InputSize), static_cast<DWORD>(Buffer.OutputSize)))
+    throw EComPort(CError_SetupComFailed, ErrorCode(::GetLastError()));
+}
+
+void TCustomComPort::ApplyDCB() {
+  if (os_->handle == INVALID_HANDLE_VALUE) return;
+  DCB dcb = ComPortDCB(*this);
+  // A rate of 0 or below would reach the driver as a huge unsigned number.
+  if (static_cast<std::int32_t>(dcb.BaudRate) <= 0) throw EComPort(CError_SetStateFailed, ERROR_INVALID_PARAMETER);
+  if (!::SetCommState(os_->handle, &dcb)) throw EComPort(CError_SetStateFailed, ErrorCode(::GetLastError()));
+  // The rate the driver reports back; the one asked for when it reports nothing.
+  DCB back{};
+  back.DCBlength = sizeof(DCB);
+  os_->appliedRate = ::GetCommState(os_->handle, &back) ? static_cast<std::int32_t>(back.BaudRate)
+                                                        : static_cast<std::int32_t>(dcb.BaudRate);
+}
+
+void TCustomComPort::ApplyTimeouts() {
+  if (os_->handle == INVALID_HANDLE_VALUE) return;
+  COMMTIMEOUTS timeouts = ComPortTimeouts(Timeouts);
+  if (!::SetCommTimeouts(os_->handle, &timeouts)) throw EComPort(CError_TimeoutsFailed, ErrorCode(::GetLastError()));
+}
+
+std::int32_t TCustomComPort::AppliedBaudRate() const {
+  return os_->handle != INVALID_HANDLE_VALUE ? os_->appliedRate : 0;
+}
+
+// ---- Reading and writing -------------------------------------------------------------------
+
+int TCustomComPort::Read(void* buffer, int count) {
+  const HANDLE handle = os_->handle;
+  if (handle == INVALID_HANDLE_VALUE) throw EComPort(CError_ReadFailed, ERROR_INVALID_HANDLE);
+  if (count <= 0) return 0;
+  if (!buffer) throw EComPort(CError_ReadFailed, ERROR_INVALID_PARAMETER);
+
+  TAsyncScope scope(handle);
+  TAsync* async = scope.Get();
+  if (!async) throw EComPort(CError_ReadFailed, ErrorCode(::GetLastError()));
+  if (!ReadAsync(handle, *async, buffer, static_cast<DWORD>(count)))
+    throw EComPort(CError_ReadFailed, ErrorCode(::GetLastError()));
+  DWORD transferred = 0;
+  if (!WaitForAsync(handle, *async, transferred)) throw EComPort(CError_ReadFailed, ErrorCode(::GetLastError()));
+  const int got = static_cast<int>(std::min<DWORD>(transferred, static_cast<DWORD>(count)));
+  os_->readTotal += static_cast<std::uint64_t>(got);
+  return got;
+}
+
+int TCustomComPort::Write(const void* buffer, int count) {
+  const HANDLE handle = os_->handle;
+  if (handle == INVALID_HANDLE_VALUE) throw EComPort(CError_WriteFailed, ERROR_INVALID_HANDLE);
+  if (count <= 0) return 0;
+  if (!buffer) throw EComPort(CError_WriteFailed, ERROR_INVALID_PARAMETER);
+
+  TAsyncScope scope(handle);
+  TAsync* async = scope.Get();
+  if (!async) throw EComPort(CError_WriteFailed, ErrorCode(::GetLastError()));
+  if (!WriteAsync(handle, *async, buffer, static_cast<DWORD>(count)))
+    throw EComPort(CError_WriteFailed, ErrorCode(::GetLastError()));
+  DWORD transferred = 0;
+  if (!WaitForAsync(handle, *async, transferred)) throw EComPort(CError_WriteFailed, ErrorCode(::GetLastError()));
+  return static_cast<int>(std::min<DWORD>(transferred, static_cast<DWORD>(count)));
+}
+
+int TCustomComPort::InputCount() {
+  if (os_->handle == INVALID_HANDLE_VALUE) throw EComPort(CError_ClearComFailed, ERROR_INVALID_HANDLE);
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!::ClearCommError(os_->handle, &errors, &stat)) {
+    const DWORD error = ::GetLastError();
+    // A port that went away keeps nothing to read; the event thread announces the hang-up.
+    if (PortIsGone(error)) return 0;
+    throw EComPort(CError_ClearComFailed, ErrorCode(error));
+  }
+  return static_cast<int>(std::min<DWORD>(stat.cbInQue, static_cast<DWORD>(std::numeric_limits<int>::max())));
+}
+
+void TCustomComPort::ClearBuffer(bool input, bool output) {
+  if (os_->handle == INVALID_HANDLE_VALUE) throw EComPort(CError_PurgeFailed, ERROR_INVALID_HANDLE);
+  if (!input && !output) return;
+  const DWORD flags = (input ? PURGE_RXCLEAR : 0) | (output ? PURGE_TXCLEAR : 0);
+  if (!::PurgeComm(os_->handle, flags)) throw EComPort(CError_PurgeFailed, ErrorCode(::GetLastError()));
+}
+
+void TCustomComPort::PurgeAtClose() {
+  if (os_->handle == INVALID_HANDLE_VALUE) return;
+  // Abort what is pending, then discard both queues. A port that went away refuses; it is
+  // closed all the same.
+  ::PurgeComm(os_->handle, PurgeAbortAll);
+  ::PurgeComm(os_->handle, PurgeClearAll);
+}
+
+// ---- The event thread's wait ---------------------------------------------------------------
+
+void TCustomComPort::OpenStopSignal() {
+  Os& os = *os_;
+  // The stop event (manual reset, unsignalled) and the wait's event (manual reset, signalled).
+  if (!os.stopEvent) os.stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!os.waitEvent) os.waitEvent = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  if (!os.stopEvent || !os.waitEvent) throw EComPort(CError_OpenFailed, ErrorCode(::GetLastError()));
+  ::ResetEvent(os.stopEvent);
+  os.waitOverlapped = OVERLAPPED{};
+  os.waitOverlapped.hEvent = os.waitEvent;
+  os.waitPending = false;
+  // A driver that takes no event mask is watched at a short period instead.
+  os.waitMode = ::SetCommMask(os.handle, EventsToMask(Events)) ? TComWaitMode::LineEvents : TComWaitMode::Watching;
+}
+
+void TCustomComPort::SignalStop() {
+  if (!os_->stopEvent) return;
+  ::SetEvent(os_->stopEvent);
+  ::Sleep(0);
+}
+
+void TCustomComPort::CloseStopSignal() {
+  // The events stay for the next opening; the thread has ended its wait.
+  if (os_->stopEvent) ::ResetEvent(os_->stopEvent);
+}
+
+namespace {
+
+enum class TNews { Nothing, RxChar, HangUp };
+
+}  // namespace
+
+TCustomComPort::TLineEvent TCustomComPort::WaitLineEvent() {
+  Os& os = *os_;
+
+  // Clears the mask, which ends a pending wait, and waits until the driver is done with it.
+  const auto endWait = [&os] {
+    ::SetCommMask(os.handle, 0);
+    if (!os.waitPending) return;
+    if (::WaitForSingleObject(os.waitEvent, EndWaitMs) != WAIT_OBJECT_0) ::CancelIoEx(os.handle, &os.waitOverlapped);
+    DWORD ignored = 0;
+    ::GetOverlappedResult(os.handle, &os.waitOverlapped, &ignored, TRUE);
+    os.waitPending = false;
+  };
+
+  // Whether bytes arrived that nobody was told of. Read the counter before the queue: a
+  // read in between can only make the total look smaller, never announce bytes twice.
+  const auto lookForNews = [&os]() -> TNews {
+    const std::uint64_t handedOut = os.readTotal;
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(os.handle, &errors, &stat)) return TNews::HangUp;
+    const std::uint64_t total = handedOut + stat.cbInQue;
+    if (total > os.seen) return TNews::RxChar;
+    os.seen = total;
+    os.watching = stat.cbInQue > 0;
+    return TNews::Nothing;
+  };
+
+  // The driver refused the line-event wait: a port that still answers is watched at a
+  // short period from now on; one that does not has gone away.
+  const auto waitRefused = [&os]() -> std::optional<TLineEvent> {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(os.handle, &errors, &stat)) return TLineEvent::HangUp;
+    os.waitMode = TComWaitMode::Watching;
+    return std::nullopt;
+  };
+
+  for (;;) {
+    if (os.waitMode == TComWaitMode::Watching || os.watching) {
+      const DWORD r = ::WaitForSingleObject(os.stopEvent, WatchPeriodMs);
+      if (r != WAIT_TIMEOUT) {
+        endWait();
+        return TLineEvent::Stop;  // stopped, or a failed wait ends the thread
+      }
+      switch (lookForNews()) {
+        case TNews::RxChar: return TLineEvent::RxChar;
+        case TNews::HangUp: return TLineEvent::HangUp;
+        case TNews::Nothing: continue;
+      }
+    }
+
+    if (!os.waitPending) {
+      os.waitMask = 0;
+      ::ResetEvent(os.waitEvent);
+      if (!::WaitCommEvent(os.handle, &os.waitMask, &os.waitOverlapped)) {
+        if (::GetLastError() != ERROR_IO_PENDING) {
+          if (const auto end = waitRefused()) return *end;
+          continue;
+        }
+        os.waitPending = true;
+      }
+    }
+    if (os.waitPending) {
+      // The stop event first: a stop wins over an event that came in at the same time.
+      const HANDLE objects[2] = {os.stopEvent, os.waitEvent};
+      const DWORD r = ::WaitForMultipleObjects(2, objects, FALSE, INFINITE);
+      if (r != WAIT_OBJECT_0 + 1) {
+        endWait();
+        return TLineEvent::Stop;
+      }
+      DWORD ignored = 0;
+      if (!::GetOverlappedResult(os.handle, &os.waitOverlapped, &ignored, FALSE)) {
+        if (::GetLastError() == ERROR_IO_INCOMPLETE) {
+          // Not over yet after all: look again shortly, still watching the stop event.
+          if (::WaitForSingleObject(os.stopEvent, 1) != WAIT_TIMEOUT) {
+            endWait();
+            return TLineEvent::Stop;
+          }
+          continue;
+        }
+        os.waitPending = false;
+        if (const auto end = waitRefused()) return *end;
+        continue;
+      }
+      os.waitPending = false;
+    }
+    // Of the line events only received characters matter; the others are waited for and
+    // dropped.
+    if (!(os.waitMask & EV_RXCHAR)) continue;
+    switch (lookForNews()) {
+      case TNews::RxChar: return TLineEvent::RxChar;
+      case TNews::HangUp: return TLineEvent::HangUp;
+      case TNews::Nothing: continue;
+    }
+  }
+}
+
+std::uint64_t TCustomComPort::ReadSoFar() const { return os_->readTotal; }
+
+void TCustomComPort::NoteHandedOff(std::uint64_t readBefore, int announced) {
+  Os& os = *os_;
+  os.seen = readBefore + static_cast<std::uint64_t>(std::max(announced, 0));
+  // Announced bytes still waiting: look again at a slow pace rather than on each event.
+  const std::uint64_t handedOut = os.readTotal;
+  DWORD errors = 0;
+  COMSTAT stat{};
+  const DWORD waiting =
+      os.handle != INVALID_HANDLE_VALUE && ::ClearCommError(os.handle, &errors, &stat) ? stat.cbInQue : 0;
+  os.watching = waiting > 0 && handedOut + waiting <= os.seen;
+}
+
+// ---- Port list -----------------------------------------------------------------------------
+
+void EnumComPorts(std::vector<std::string>& ports) { EnumComPortsUnder(ports, HKEY_LOCAL_MACHINE, SerialCommKey); }
+
+void EnumComPorts(std::vector<std::string>& ports, const std::string& userSubKey) {
+  EnumComPortsUnder(ports, HKEY_CURRENT_USER, userSubKey.c_str());
+}

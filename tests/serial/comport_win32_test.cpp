@@ -1,0 +1,816 @@
+// The serial component over Win32. The port under test and a peer port are two ends of one
+// cable, named by ZPI_TEST_COM_PORT and ZPI_TEST_COM_PEER (a null-modem pair on Windows; under
+// Wine, scripts/windows-check.sh links two pseudo-terminals). The test plays the unit on the
+// peer with plain Win32 calls; a plain loop stands in for the UI thread. ZPI_TEST_SIM_PORT
+// names a port with the simulated unit behind it.
+#include "protocol/frame.h"
+#include "serial/comport.h"
+#include "serial/comport_win32.h"
+
+#include <gtest/gtest.h>
+
+// Std
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <numeric>
+#include <optional>
+#include <thread>
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::optional<std::string> Env(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) return std::nullopt;
+  return std::string(value);
+}
+
+#define SKIP_UNDER_WINE(why) \
+  if (RunningUnderWine()) GTEST_SKIP() << "Wine: " << why
+
+// The test's UI thread: the hand-off's wake only notes that work is queued.
+class UiLoop {
+ public:
+  UiLoop() : handOff(std::make_shared<TQueuedHandOff>([this] { Wake(); })) {}
+
+  template <class Pred>
+  bool RunUntil(Pred done, std::chrono::milliseconds limit = 3000ms) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+      handOff->RunQueued();
+      if (done()) return true;
+      if (Clock::now() > deadline) return false;
+      WaitWake(5ms);
+    }
+  }
+  void RunFor(std::chrono::milliseconds period) {
+    RunUntil([] { return false; }, period);
+  }
+  bool WaitPending(std::size_t n, std::chrono::milliseconds limit = 3000ms) {
+    const auto deadline = Clock::now() + limit;
+    while (handOff->Pending() < n) {
+      if (Clock::now() > deadline) return false;
+      WaitWake(5ms);
+    }
+    return true;
+  }
+
+  std::shared_ptr<TQueuedHandOff> handOff;
+
+ private:
+  void Wake() {
+    {
+      std::lock_guard lock(mutex_);
+      ++wakes_;
+    }
+    woken_.notify_all();
+  }
+  void WaitWake(std::chrono::milliseconds period) {
+    std::unique_lock lock(mutex_);
+    const auto seen = wakes_;
+    woken_.wait_for(lock, period, [&] { return wakes_ != seen; });
+  }
+
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  unsigned wakes_ = 0;
+};
+
+template <class Pred>
+bool WaitFor(Pred done, std::chrono::milliseconds limit = 3000ms) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+Bytes Sequence(std::size_t n, std::uint8_t first = 0) {
+  Bytes b(n);
+  std::iota(b.begin(), b.end(), first);
+  return b;
+}
+
+long long MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+void SetVcpValues(TCustomComPort& port) {
+  port.BaudRate = brCustom;
+  port.Buffer = {4096, 4096};
+  port.Timeouts = {200, 100, 100, 2, 2};
+  port.SetCustomBaudRate(3686400);
+}
+
+// The unit's end of the cable: synchronous Win32 calls, reads that return what is there.
+class PeerPort {
+ public:
+  ~PeerPort() { Close(); }
+
+  bool Open(const std::string& name) {
+    handle_ = ::CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = 115200;
+    dcb.fBinary = 1;
+    dcb.ByteSize = 8;
+    COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
+    ::SetCommState(handle_, &dcb);
+    ::SetCommTimeouts(handle_, &immediate);
+    Drain();
+    return true;
+  }
+  void Close() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+  bool Write(const Bytes& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD n = 0;
+      if (!::WriteFile(handle_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &n, nullptr)) return false;
+      done += n;
+    }
+    return true;
+  }
+  Bytes Read(std::size_t count, std::chrono::milliseconds limit) {
+    Bytes got;
+    const auto deadline = Clock::now() + limit;
+    while (got.size() < count && Clock::now() < deadline) {
+      std::uint8_t buffer[4096];
+      DWORD n = 0;
+      const DWORD want = static_cast<DWORD>(std::min(count - got.size(), sizeof buffer));
+      if (!::ReadFile(handle_, buffer, want, &n, nullptr)) break;
+      got.insert(got.end(), buffer, buffer + n);
+      if (n == 0) std::this_thread::sleep_for(1ms);
+    }
+    return got;
+  }
+  void Drain() {
+    ::PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    Read(1 << 16, 20ms);
+  }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+class ComPortWin32Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto portName = Env("ZPI_TEST_COM_PORT");
+    const auto peerName = Env("ZPI_TEST_COM_PEER");
+    if (!portName || !peerName)
+      GTEST_SKIP() << "set ZPI_TEST_COM_PORT and ZPI_TEST_COM_PEER to the two ends of a null-modem pair";
+    ASSERT_TRUE(peer.Open(*peerName)) << "peer port " << *peerName << ": error " << ::GetLastError();
+    port.Port = *portName;
+    SetVcpValues(port);
+    port.SetHandOff(loop.handOff);
+    port.OnRxChar = [this](TCustomComPort& sender, int count) {
+      EXPECT_EQ(&sender, &port);
+      counts.push_back(count);
+      if (readInHandler) {
+        Bytes buffer(static_cast<std::size_t>(count));
+        const int n = sender.Read(buffer.data(), count);
+        received.insert(received.end(), buffer.begin(), buffer.begin() + n);
+      }
+    };
+    port.OnHangUp = [this](TCustomComPort&) { ++hangUps; };
+  }
+
+  // Opens the port and lets the peer start from an empty line.
+  void Open() {
+    port.Open();
+    peer.Drain();
+  }
+
+  int Read(Bytes& out, int count) {
+    out.assign(static_cast<std::size_t>(count), 0);
+    const int n = port.Read(out.data(), count);
+    out.resize(static_cast<std::size_t>(std::max(n, 0)));
+    return n;
+  }
+
+  UiLoop loop;
+  PeerPort peer;
+  std::vector<int> counts;
+  Bytes received;
+  bool readInHandler = true;
+  int hangUps = 0;
+  TComPort port;  // last: closed before the peer lets go
+};
+
+// ---- Settings without a port ---------------------------------------------------------------
+
+// The flag bits of a DCB as one 32-bit word (they follow DCBlength and BaudRate).
+DWORD DcbFlags(const DCB& dcb) {
+  DWORD flags = 0;
+  std::memcpy(&flags, reinterpret_cast<const unsigned char*>(&dcb) + 8, sizeof flags);
+  return flags;
+}
+
+TEST(ComPortWin32Settings, TheDeviceControlBlockOfTheToolsPort) {
+  TComPort port;
+  SetVcpValues(port);
+  const DCB dcb = ComPortDCB(port);
+  EXPECT_EQ(sizeof(DCB), 28u);
+  EXPECT_EQ(dcb.DCBlength, 28u);
+  EXPECT_EQ(dcb.BaudRate, 3686400u);
+  EXPECT_EQ(DcbFlags(dcb), 0x00000001u);  // binary mode only
+  EXPECT_EQ(dcb.XonLim, 1024);
+  EXPECT_EQ(dcb.XoffLim, 1024);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, 0);
+  EXPECT_EQ(dcb.StopBits, 0);
+  EXPECT_EQ(dcb.XonChar, 17);
+  EXPECT_EQ(dcb.XoffChar, 19);
+  EXPECT_EQ(dcb.ErrorChar, 0);
+  EXPECT_EQ(dcb.EofChar, 0);
+  EXPECT_EQ(dcb.EvtChar, 0);
+}
+
+TEST(ComPortWin32Settings, EachPropertyLandsInItsOwnFieldOfTheBlock) {
+  struct Row {
+    const char* name;
+    void (*change)(TComPort&);
+    DWORD flags;  // the flag word expected
+    BYTE byteSize, parity, stopBits;
+    DWORD rate;
+  };
+  const Row rows[] = {
+      {"fixed rate", [](TComPort& p) { p.BaudRate = br115200; }, 0x1, 8, 0, 0, 115200},
+      {"7E2", [](TComPort& p) { p.DataBits = dbSeven; p.Parity.Bits = prEven; p.StopBits = sbTwoStopBits; }, 0x1, 7, 2, 2,
+       3686400},
+      {"parity check", [](TComPort& p) { p.Parity.Bits = prOdd; p.Parity.Check = true; }, 0x3, 8, 1, 0, 3686400},
+      {"CTS flow", [](TComPort& p) { p.FlowControl.OutCTSFlow = true; }, 0x5, 8, 0, 0, 3686400},
+      {"DTR enable", [](TComPort& p) { p.FlowControl.ControlDTR = dtrEnable; }, 0x11, 8, 0, 0, 3686400},
+      {"DTR handshake", [](TComPort& p) { p.FlowControl.ControlDTR = dtrHandshake; }, 0x21, 8, 0, 0, 3686400},
+      {"XON/XOFF both", [](TComPort& p) { p.FlowControl.XonXoffOut = p.FlowControl.XonXoffIn = true; }, 0x301, 8, 0,
+       0, 3686400},
+      {"RTS handshake", [](TComPort& p) { p.FlowControl.ControlRTS = rtsHandshake; }, 0x2001, 8, 0, 0, 3686400},
+      {"RTS toggle", [](TComPort& p) { p.FlowControl.ControlRTS = rtsToggle; }, 0x3001, 8, 0, 0, 3686400},
+  };
+  for (const Row& row : rows) {
+    TComPort port;
+    SetVcpValues(port);
+    row.change(port);
+    const DCB dcb = ComPortDCB(port);
+    EXPECT_EQ(DcbFlags(dcb), row.flags) << row.name;
+    EXPECT_EQ(dcb.ByteSize, row.byteSize) << row.name;
+    EXPECT_EQ(dcb.Parity, row.parity) << row.name;
+    EXPECT_EQ(dcb.StopBits, row.stopBits) << row.name;
+    EXPECT_EQ(dcb.BaudRate, row.rate) << row.name;
+  }
+  // The queue limits are a quarter of the input queue and never wrap.
+  TComPort port;
+  port.Buffer.InputSize = 1 << 20;
+  EXPECT_EQ(ComPortDCB(port).XonLim, 0xFFFF);
+  port.Buffer.InputSize = 4095;
+  EXPECT_EQ(ComPortDCB(port).XoffLim, 1023);
+}
+
+TEST(ComPortWin32Settings, TimeLimitsPassMinusOneAsNoLimit) {
+  const COMMTIMEOUTS tool = ComPortTimeouts({200, 100, 100, 2, 2});
+  EXPECT_EQ(tool.ReadIntervalTimeout, 200u);
+  EXPECT_EQ(tool.ReadTotalTimeoutMultiplier, 100u);
+  EXPECT_EQ(tool.ReadTotalTimeoutConstant, 100u);
+  EXPECT_EQ(tool.WriteTotalTimeoutMultiplier, 2u);
+  EXPECT_EQ(tool.WriteTotalTimeoutConstant, 2u);
+  const COMMTIMEOUTS defaults = ComPortTimeouts(TComTimeouts{});
+  EXPECT_EQ(defaults.ReadIntervalTimeout, 0xFFFFFFFFu);
+  EXPECT_EQ(defaults.ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(defaults.WriteTotalTimeoutMultiplier, 100u);
+  EXPECT_EQ(defaults.WriteTotalTimeoutConstant, 1000u);
+}
+
+TEST(ComPortWin32Settings, OperationsOnAClosedPortFailWithTheirCodes) {
+  TComPort port;
+  char b[4] = {};
+  constexpr int invalidHandle = ERROR_INVALID_HANDLE;
+  const auto failure = [](auto&& f) -> std::pair<int, int> {
+    try {
+      f();
+    } catch (const EComPort& e) {
+      return {e.Code(), e.WinCode()};
+    }
+    return {0, 0};
+  };
+  EXPECT_EQ(failure([&] { (void)port.Read(b, 4); }), std::make_pair(3, invalidHandle));
+  EXPECT_EQ(failure([&] { (void)port.Write(b, 4); }), std::make_pair(2, invalidHandle));
+  EXPECT_EQ(failure([&] { port.ClearBuffer(true, true); }), std::make_pair(5, invalidHandle));
+  EXPECT_EQ(failure([&] { (void)port.InputCount(); }), std::make_pair(10, invalidHandle));
+  EXPECT_EQ(port.AppliedBaudRate(), 0);
+  EXPECT_NO_THROW(port.SetCustomBaudRate(-5));  // closed: recorded only
+}
+
+TEST(ComPortWin32Settings, AMissingPortFailsWithCode1AndFileNotFound) {
+  for (const char* name : {"COM250", "ZPiNoSuchPort"}) {
+    TComPort port;
+    port.Port = name;
+    try {
+      port.Open();
+      ADD_FAILURE() << name << " opened";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.Code(), 1) << name;
+      EXPECT_EQ(e.WinCode(), ERROR_FILE_NOT_FOUND) << name;
+      EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+    }
+    EXPECT_FALSE(port.Connected());
+    EXPECT_NO_THROW(port.Close());
+  }
+}
+
+// ---- Port list -----------------------------------------------------------------------------
+
+// A key of the test's own under HKEY_CURRENT_USER, removed at the end.
+class TestKey {
+ public:
+  TestKey() : path_("Software\\ZPiTool-test-" + std::to_string(::GetCurrentProcessId()) + "\\SERIALCOMM") {
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+  }
+  ~TestKey() {
+    if (key_) ::RegCloseKey(key_);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, Parent().c_str());
+  }
+  [[nodiscard]] bool Ok() const { return key_ != nullptr; }
+  [[nodiscard]] const std::string& Path() const { return path_; }
+  void Set(const std::string& name, const std::string& data, DWORD type = REG_SZ, bool withZero = true) {
+    ::RegSetValueExA(key_, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                     static_cast<DWORD>(data.size() + (withZero ? 1 : 0)));
+  }
+  void Remove(const std::string& name) { ::RegDeleteValueA(key_, name.c_str()); }
+  [[nodiscard]] std::string Parent() const { return path_.substr(0, path_.rfind('\\')); }
+
+ private:
+  std::string path_;
+  HKEY key_ = nullptr;
+};
+
+TEST(ComPortWin32Names, TheValuesOfTheKeyAreListedSortedIgnoringCase) {
+  TestKey key;
+  ASSERT_TRUE(key.Ok());
+  key.Set("\\Device\\Serial0", "COM2");
+  key.Set("\\Device\\Serial1", "COM10");
+  key.Set("\\Device\\VCP0", "COM1");
+  key.Set("\\Device\\USBSER000", "com3");
+  key.Set("\\Device\\NoZero", "COM7", REG_SZ, false);  // data without its terminating zero
+  std::vector<std::string> ports = {"stale"};
+  ASSERT_NO_THROW(EnumComPorts(ports, key.Path()));
+  EXPECT_EQ(ports, (std::vector<std::string>{"COM1", "COM10", "COM2", "com3", "COM7"}));
+
+  // A key without values empties the list.
+  for (const char* name : {"\\Device\\Serial0", "\\Device\\Serial1", "\\Device\\VCP0", "\\Device\\USBSER000",
+                           "\\Device\\NoZero"})
+    key.Remove(name);
+  ASSERT_NO_THROW(EnumComPorts(ports, key.Path()));
+  EXPECT_TRUE(ports.empty());
+}
+
+TEST(ComPortWin32Names, AMissingKeyOrAnOversizedValueFailsWithCode23AndLeavesTheList) {
+  std::vector<std::string> ports = {"COM1", "COM2"};
+  try {
+    EnumComPorts(ports, "Software\\ZPiTool-no-such-key\\SERIALCOMM");
+    ADD_FAILURE() << "listed a missing key";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 23);
+    EXPECT_EQ(e.WinCode(), ERROR_FILE_NOT_FOUND);
+    EXPECT_STREQ(e.what(), "Registry error (win error code: 2)");
+  }
+  EXPECT_EQ(ports, (std::vector<std::string>{"COM1", "COM2"}));
+
+  // Data that does not fit the 256-byte buffer is an error, not a cut name or an overrun.
+  TestKey key;
+  ASSERT_TRUE(key.Ok());
+  key.Set("\\Device\\Serial0", "COM4");
+  key.Set("\\Device\\Long", std::string(300, 'X'));
+  try {
+    EnumComPorts(ports, key.Path());
+    ADD_FAILURE() << "listed an oversized value";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 23);
+    EXPECT_EQ(e.WinCode(), ERROR_MORE_DATA);
+  }
+  EXPECT_EQ(ports, (std::vector<std::string>{"COM1", "COM2"}));
+}
+
+TEST(ComPortWin32Names, TheSystemsListIsSortedOrMissingWithCode23) {
+  std::vector<std::string> ports = {"stale"};
+  try {
+    EnumComPorts(ports);
+  } catch (const EComPort& e) {
+    // A machine without serial ports may lack the key.
+    EXPECT_EQ(e.Code(), 23);
+    EXPECT_EQ(e.WinCode(), ERROR_FILE_NOT_FOUND);
+    return;
+  }
+  auto sorted = ports;
+  SortComPortNames(sorted);
+  EXPECT_EQ(ports, sorted);
+  for (const auto& name : ports) EXPECT_NE(name, "stale");
+}
+
+// ---- Opening and settings on a port -------------------------------------------------------
+
+TEST_F(ComPortWin32Test, OpeningAnOpenPortOrClosingAClosedOneDoesNothing) {
+  EXPECT_NO_THROW(port.Close());
+  port.SetConnected(true);
+  ASSERT_TRUE(port.Connected());
+  peer.Drain();
+  EXPECT_NO_THROW(port.Open());
+  EXPECT_NO_THROW(port.SetConnected(true));
+
+  // Still one working port with one event thread: one frame, one announcement.
+  ASSERT_TRUE(peer.Write(Sequence(8)));
+  ASSERT_TRUE(loop.RunUntil([&] { return received.size() == 8; }));
+  loop.RunFor(50ms);
+  EXPECT_EQ(counts, std::vector<int>{8});
+
+  port.SetConnected(false);
+  EXPECT_FALSE(port.Connected());
+  EXPECT_NO_THROW(port.SetConnected(false));
+  // And it opens again.
+  EXPECT_NO_THROW(port.Open());
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(ComPortWin32Test, EveryByteValuePassesUnchangedBothWays) {
+  port.SetHandOff(nullptr);  // plain reads, no announcements
+  Open();
+  const Bytes all = Sequence(256);
+  ASSERT_TRUE(peer.Write(all));
+  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 256; }));
+  Bytes in;
+  EXPECT_EQ(Read(in, 256), 256);
+  EXPECT_EQ(in, all);
+
+  port.Timeouts = {200, 100, 100, 100, 1000};
+  port.Close();
+  Open();
+  EXPECT_EQ(port.Write(all.data(), 256), 256);
+  EXPECT_EQ(peer.Read(256, 2000ms), all);
+}
+
+TEST_F(ComPortWin32Test, AnInvalidRateOrQueueSizeFailsTheOpeningAndLeavesItClosed) {
+  port.SetCustomBaudRate(0);
+  try {
+    port.Open();
+    ADD_FAILURE() << "opened at 0 bit/s";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 7);
+  }
+  EXPECT_FALSE(port.Connected());
+
+  port.SetCustomBaudRate(3686400);
+  port.Buffer.InputSize = 0;
+  try {
+    port.Open();
+    ADD_FAILURE() << "opened with no input queue";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 9);
+  }
+  EXPECT_FALSE(port.Connected());
+
+  port.Buffer.InputSize = 4096;
+  EXPECT_NO_THROW(port.Open());
+  EXPECT_THROW(port.SetCustomBaudRate(-1), EComPort);  // open: applied at once, refused
+}
+
+TEST_F(ComPortWin32Test, TheRateIsAppliedAtOpeningAndOnChangeOnly) {
+  SKIP_UNDER_WINE("a pseudo-terminal reports 38400 bit/s for any rate it cannot set");
+  port.SetCustomBaudRate(115200);  // closed: recorded only
+  EXPECT_EQ(port.AppliedBaudRate(), 0);
+  port.Open();
+  EXPECT_EQ(port.AppliedBaudRate(), 115200);
+  port.SetCustomBaudRate(3686400);
+  EXPECT_EQ(port.AppliedBaudRate(), 3686400);
+}
+
+TEST_F(ComPortWin32Test, ASecondOpeningOfAHeldPortIsRefused) {
+  SKIP_UNDER_WINE("a device opened without sharing can be opened again");
+  port.Open();
+  TComPort second;
+  second.Port = port.Port;
+  SetVcpValues(second);
+  try {
+    second.Open();
+    ADD_FAILURE() << "a held port opened twice";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 1);
+    EXPECT_EQ(e.WinCode(), ERROR_ACCESS_DENIED);
+  }
+  EXPECT_FALSE(second.Connected());
+  port.Close();
+  EXPECT_NO_THROW(second.Open());
+}
+
+TEST_F(ComPortWin32Test, TheEventThreadWaitsForLineEventsWhereTheDriverHasThem) {
+  Open();
+  ASSERT_TRUE(peer.Write(Sequence(3)));
+  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
+  // Wine's serial emulation cannot wait for line events on a pseudo-terminal (no modem
+  // lines): the driver refuses and the port is watched instead.
+  EXPECT_EQ(ComPortWaitMode(port), RunningUnderWine() ? TComWaitMode::Watching : TComWaitMode::LineEvents);
+}
+
+// ---- Announcements -------------------------------------------------------------------------
+
+TEST_F(ComPortWin32Test, TwoFramesWhileTheUiIsBusyAreOneAnnouncementWithTheSum) {
+  Open();
+  const Bytes first = Sequence(8, 0x10);
+  const Bytes second = Sequence(13, 0x40);
+  ASSERT_TRUE(peer.Write(first));
+  ASSERT_TRUE(loop.WaitPending(1));  // announced, but the UI thread is busy
+  ASSERT_TRUE(peer.Write(second));
+  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 21; }));
+
+  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
+  loop.RunFor(100ms);
+  EXPECT_EQ(counts, std::vector<int>{21});
+  Bytes both = first;
+  both.insert(both.end(), second.begin(), second.end());
+  EXPECT_EQ(received, both);
+}
+
+TEST_F(ComPortWin32Test, AnEventWhoseBytesWereAlreadyReadAnnouncesNothing) {
+  Open();
+  ASSERT_TRUE(peer.Write(Sequence(8)));
+  ASSERT_TRUE(loop.WaitPending(1));
+  Bytes early;
+  ASSERT_EQ(Read(early, 8), 8);
+  ASSERT_TRUE(loop.RunUntil([&] { return loop.handOff->Pending() == 0; }));
+  loop.RunFor(50ms);
+  EXPECT_TRUE(counts.empty());
+
+  ASSERT_TRUE(peer.Write(Sequence(5)));
+  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
+  EXPECT_EQ(counts, std::vector<int>{5});
+}
+
+TEST_F(ComPortWin32Test, BytesLeftUnreadAreNotAnnouncedAgainUntilMoreArrive) {
+  readInHandler = false;
+  Open();
+  ASSERT_TRUE(peer.Write(Sequence(5)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 1; }));
+  loop.RunFor(150ms);
+  EXPECT_EQ(counts, std::vector<int>{5});
+
+  ASSERT_TRUE(peer.Write(Sequence(3)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
+  loop.RunFor(50ms);
+  EXPECT_EQ(counts, (std::vector<int>{5, 8}));
+}
+
+TEST_F(ComPortWin32Test, BytesArrivingWhileTheHandlerRunsAreAnnouncedAfterIt) {
+  bool more = true;
+  port.OnRxChar = [&](TCustomComPort& sender, int count) {
+    Bytes buffer(static_cast<std::size_t>(count));
+    EXPECT_EQ(sender.Read(buffer.data(), count), count);
+    counts.push_back(count);
+    if (more) {
+      more = false;
+      ASSERT_TRUE(peer.Write(Sequence(9)));
+      ASSERT_TRUE(WaitFor([&] { return sender.InputCount() == 9; }));
+    }
+  };
+  Open();
+  ASSERT_TRUE(peer.Write(Sequence(4)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
+  EXPECT_EQ(counts, (std::vector<int>{4, 9}));
+}
+
+TEST_F(ComPortWin32Test, ClosingWithAHandOffPendingReturnsAndRunsIt) {
+  Open();
+  ASSERT_TRUE(peer.Write(Sequence(8)));
+  ASSERT_TRUE(loop.WaitPending(1));
+  port.Close();  // never pumped by the test loop
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(loop.handOff->Pending(), 0u);
+  // It ran while the handle was still open, so the bytes were there to read.
+  EXPECT_EQ(counts, std::vector<int>{8});
+  EXPECT_EQ(received, Sequence(8));
+}
+
+TEST_F(ComPortWin32Test, ClosingFromInsideAHandlerDoesNotDeadlockAndTheNextOpeningWorks) {
+  port.OnRxChar = [&](TCustomComPort& sender, int count) {
+    counts.push_back(count);
+    sender.Close();
+    EXPECT_FALSE(sender.Connected());
+  };
+  Open();
+  ASSERT_TRUE(peer.Write(Sequence(8)));
+  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
+  EXPECT_FALSE(port.Connected());
+
+  port.OnRxChar = [&](TCustomComPort&, int count) { counts.push_back(count); };
+  Open();
+  ASSERT_TRUE(peer.Write(Sequence(4)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
+  EXPECT_EQ(counts.back(), 4);
+}
+
+TEST_F(ComPortWin32Test, HandlerFailureGoesToOnHandlerErrorAndAnnouncementsGoOn) {
+  std::vector<std::string> errors;
+  port.OnHandlerError = [&](std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      errors.emplace_back(x.what());
+    }
+  };
+  bool fail = true;
+  port.OnRxChar = [&](TCustomComPort& sender, int count) {
+    Bytes buffer(static_cast<std::size_t>(count));
+    sender.Read(buffer.data(), count);
+    counts.push_back(count);
+    if (fail) throw std::runtime_error("handler failed");
+  };
+  Open();
+  ASSERT_TRUE(peer.Write(Sequence(3)));
+  ASSERT_TRUE(loop.RunUntil([&] { return errors.size() == 1; }));
+  EXPECT_EQ(errors.front(), "handler failed");
+
+  fail = false;
+  ASSERT_TRUE(peer.Write(Sequence(6)));
+  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
+  EXPECT_EQ(counts, (std::vector<int>{3, 6}));
+}
+
+// ---- Hang-up -------------------------------------------------------------------------------
+
+TEST_F(ComPortWin32Test, HangUpIsAnnouncedOnceAndReadsAndWritesFail) {
+  // Only a line whose far end can be pulled away from here: the bridge under Wine does that
+  // when the peer lets go. On Windows this takes unplugging a USB port by hand.
+  if (!Env("ZPI_TEST_PEER_CLOSE_HANGS_UP")) GTEST_SKIP() << "closing the peer does not unplug the port";
+  Open();
+  peer.Close();
+  ASSERT_TRUE(loop.RunUntil([&] { return hangUps == 1; }));
+  loop.RunFor(100ms);
+  EXPECT_EQ(hangUps, 1);
+  EXPECT_TRUE(counts.empty());
+
+  Bytes in;
+  try {
+    Read(in, 8);
+    ADD_FAILURE() << "read after hang-up";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 3);
+    EXPECT_GT(e.WinCode(), 0);
+  }
+  const Bytes frame = Sequence(8);
+  try {
+    port.Write(frame.data(), 8);
+    ADD_FAILURE() << "write after hang-up";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 2);
+    EXPECT_GT(e.WinCode(), 0);
+  }
+  EXPECT_EQ(port.InputCount(), 0);  // gone: nothing waits, and no error box for it
+  EXPECT_NO_THROW(port.Close());
+  EXPECT_FALSE(port.Connected());
+}
+
+// ---- Time limits ---------------------------------------------------------------------------
+
+struct LimitCase {
+  const char* name;
+  TComTimeouts timeouts;
+  int sent;
+  int asked;
+  int minMs;  // the limit; the read must not end before it (less a little for the clock)
+};
+void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
+
+class ReadLimitTest : public ComPortWin32Test, public ::testing::WithParamInterface<LimitCase> {};
+
+TEST_P(ReadLimitTest, AReadOfMoreThanArrivesReturnsTheShorterCountAfterItsLimit) {
+  const LimitCase& c = GetParam();
+  port.SetHandOff(nullptr);
+  port.Timeouts = c.timeouts;
+  Open();
+  ASSERT_TRUE(peer.Write(Sequence(static_cast<std::size_t>(c.sent))));
+  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == c.sent; }));
+  Bytes in;
+  const auto start = Clock::now();
+  EXPECT_EQ(Read(in, c.asked), c.sent);  // a time limit is no failure
+  const auto ms = MsSince(start);
+  EXPECT_EQ(in, Sequence(static_cast<std::size_t>(c.sent)));
+  EXPECT_GE(ms, c.minMs - 16);  // the system's timers tick coarsely
+  EXPECT_LT(ms, 2000);          // a limit, not a speed test
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, ReadLimitTest,
+    ::testing::Values(LimitCase{"Tool", {200, 100, 100, 2, 2}, 3, 10, 200},       // the gap after the last byte
+                      LimitCase{"Total", {0, 2, 30, 2, 2}, 3, 10, 50},            // 2*10+30
+                      LimitCase{"Interval", {40, 0, 0, 2, 2}, 3, 10, 40},
+                      LimitCase{"Immediate", {-1, 0, 0, 100, 1000}, 2, 9, 0},     // the component's own default
+                      LimitCase{"NothingArrives", {-1, 1, 40, 2, 2}, 0, 5, 45}),  // 1*5+40
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ComPortWin32Test, AWriteStopsAtItsLimitWhenTheOtherSideTakesNothing) {
+  port.SetHandOff(nullptr);
+  port.Timeouts = {200, 0, 60, 0, 60};
+  Open();
+  const Bytes big(1 << 20, 0x55);  // more than the driver and the peer's queue hold
+  const auto start = Clock::now();
+  const int n = port.Write(big.data(), static_cast<int>(big.size()));
+  const auto ms = MsSince(start);
+  EXPECT_LT(n, static_cast<int>(big.size()));
+  EXPECT_GE(ms, 60 - 16);
+  EXPECT_LT(ms, 2000);
+}
+
+TEST_F(ComPortWin32Test, ClearBufferDiscardsWhatWaits) {
+  port.SetHandOff(nullptr);
+  Open();
+  ASSERT_TRUE(peer.Write(Sequence(10)));
+  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 10; }));
+  port.ClearBuffer(false, true);
+  EXPECT_EQ(port.InputCount(), 10);
+  port.ClearBuffer(true, false);
+  EXPECT_EQ(port.InputCount(), 0);
+  char b[4] = {};
+  EXPECT_EQ(port.Read(b, 0), 0);
+  EXPECT_THROW((void)port.Read(nullptr, 4), EComPort);
+}
+
+// ---- The simulated unit --------------------------------------------------------------------
+
+// Collects what the unit sends until one whole frame is in.
+class FrameCollector {
+ public:
+  void Add(const Bytes& bytes) { bytes_.insert(bytes_.end(), bytes.begin(), bytes.end()); }
+  // The first complete frame and what comes after it, or nothing yet.
+  std::optional<Bytes> Take() {
+    if (bytes_.size() < FrameOverhead) return std::nullopt;
+    const auto length = ReadU16(bytes_, 3);
+    if (!length) return std::nullopt;
+    const std::size_t size = FrameOverhead + *length;
+    if (bytes_.size() < size) return std::nullopt;
+    Bytes frame(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(size));
+    bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(size));
+    return frame;
+  }
+
+ private:
+  Bytes bytes_;
+};
+
+TEST(ComPortWin32Sim, TheUnitAnnouncesItselfAndAnswersAConfigurationRead) {
+  const auto name = Env("ZPI_TEST_SIM_PORT");
+  if (!name) GTEST_SKIP() << "set ZPI_TEST_SIM_PORT to a port with the simulated unit behind it";
+  UiLoop loop;
+  TComPort port;
+  port.Port = *name;
+  SetVcpValues(port);
+  port.SetHandOff(loop.handOff);
+  FrameCollector collector;
+  std::vector<Bytes> frames;
+  port.OnRxChar = [&](TCustomComPort& sender, int count) {
+    Bytes buffer(static_cast<std::size_t>(count));
+    buffer.resize(static_cast<std::size_t>(sender.Read(buffer.data(), count)));
+    collector.Add(buffer);
+    while (auto frame = collector.Take()) frames.push_back(std::move(*frame));
+  };
+  ASSERT_NO_THROW(port.Open());
+
+  ASSERT_TRUE(loop.RunUntil([&] { return !frames.empty(); }, 5000ms));
+  const CheckedFrame info = CheckFrame(frames.front());
+  ASSERT_EQ(info.outcome, FrameOutcome::Accepted);
+  ASSERT_EQ(info.command, CmdDeviceInfo);
+  const auto device = ParseDeviceInfo(info.payload);
+  ASSERT_TRUE(device);
+  EXPECT_EQ(device->Mode, 1);
+  EXPECT_EQ(device->Version[2], 2);
+  EXPECT_EQ(device->Version[3], 46);
+
+  const Bytes request = BuildFrame(CmdConfigRead, ConfigReadRequestPayload(device->ConfigBaseAddress, 500));
+  frames.clear();
+  ASSERT_EQ(port.Write(request.data(), static_cast<int>(request.size())), static_cast<int>(request.size()));
+  ASSERT_TRUE(loop.RunUntil([&] {
+    for (const auto& f : frames)
+      if (CheckFrame(f).command == CmdConfigRead) return true;
+    return false;
+  }, 5000ms));
+  for (const auto& f : frames) {
+    const CheckedFrame answer = CheckFrame(f);
+    if (answer.command != CmdConfigRead) continue;
+    ASSERT_EQ(answer.outcome, FrameOutcome::Accepted);
+    const auto data = ParseConfigData(answer.payload);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->address, device->ConfigBaseAddress);
+    EXPECT_EQ(data->data.size(), 500u);
+  }
+  port.Close();
+}
+
+}  // namespace
