@@ -11,6 +11,7 @@
 #include "transfer/transfer_core.h"
 
 #include <algorithm>
+#include <filesystem>
 
 using namespace std::chrono_literals;
 
@@ -238,4 +239,38 @@ TEST_F(Faults, GarbageBetweenFramesNeverReachesBeyondTheBuffers) {
   EXPECT_TRUE(form->VCP.Connected());
   EXPECT_EQ(boxes->Count(), 0u);
   ExpectNextUnitServed(0);
+}
+
+// ---- A long day at the bench -------------------------------------------------------------
+
+namespace {
+
+std::size_t EntriesIn(const char* folder) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++n;
+  return n;
+}
+
+}  // namespace
+
+// A hundred connect-service-disconnect cycles leave no file, thread or object behind (memory
+// is LeakSanitizer's to judge when the process ends).
+TEST_F(Faults, AHundredCyclesLeaveNothingBehind) {
+  StartUnit({});
+  std::size_t fds = 0, threads = 0, objects = 0;
+  for (int cycle = 0; cycle < 100; ++cycle) {
+    Connect();
+    ASSERT_TRUE(WaitForLog("Leitura da configuração interna concluída!", 10s)) << "cycle " << cycle << "\n" << Diagnose();
+    Disconnect();
+    ProcessMessages();
+    if (cycle == 1) {  // after the first cycles have created what lives as long as the window
+      fds = EntriesIn("/proc/self/fd");
+      threads = EntriesIn("/proc/self/task");
+      objects = form->findChildren<QObject*>().size();
+    }
+  }
+  EXPECT_EQ(EntriesIn("/proc/self/fd"), fds);
+  EXPECT_EQ(EntriesIn("/proc/self/task"), threads);
+  EXPECT_EQ(form->findChildren<QObject*>().size(), objects);
+  EXPECT_EQ(boxes->Count(), 0u);
 }
