@@ -44,7 +44,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wine" reg add "$aedebug" /v Auto /d 0 /f >/dev/null 2>&1
   "$wine" reg add "$aedebug" /v Debugger /d "" /f >/dev/null 2>&1
 fi
-"$wineserver" -p </dev/null >"$run_dir/wineserver.log" 2>&1 || true  # stays up between the tests (or is up already)
+# One server for the whole run, kept up between the tests: a server left by wineboot (or by an
+# earlier run) would exit when idle, and a new one would start for every test.
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -w >/dev/null 2>&1 || true
+"$wineserver" -p </dev/null >"$run_dir/wineserver.log" 2>&1
 # The first program in a fresh session waits for Wine's services; test discovery gives each
 # executable 5 s, so let that wait happen here.
 "$wine" cmd.exe /c exit </dev/null >"$run_dir/warm-up.log" 2>&1 || true
