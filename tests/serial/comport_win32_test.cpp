@@ -629,33 +629,6 @@ TEST_F(ComPortWin32Test, ClosingFromInsideAHandlerDoesNotDeadlockAndTheNextOpeni
   EXPECT_EQ(counts.back(), 4);
 }
 
-TEST_F(ComPortWin32Test, HandlerFailureGoesToOnHandlerErrorAndAnnouncementsGoOn) {
-  std::vector<std::string> errors;
-  port.OnHandlerError = [&](std::exception_ptr e) {
-    try {
-      std::rethrow_exception(e);
-    } catch (const std::exception& x) {
-      errors.emplace_back(x.what());
-    }
-  };
-  bool fail = true;
-  port.OnRxChar = [&](TCustomComPort& sender, int count) {
-    Bytes buffer(static_cast<std::size_t>(count));
-    sender.Read(buffer.data(), count);
-    counts.push_back(count);
-    if (fail) throw std::runtime_error("handler failed");
-  };
-  Open();
-  ASSERT_TRUE(peer.Write(Sequence(3)));
-  ASSERT_TRUE(loop.RunUntil([&] { return errors.size() == 1; }));
-  EXPECT_EQ(errors.front(), "handler failed");
-
-  fail = false;
-  ASSERT_TRUE(peer.Write(Sequence(6)));
-  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
-  EXPECT_EQ(counts, (std::vector<int>{3, 6}));
-}
-
 TEST_F(ComPortWin32Test, OpeningsReadsAndWritesLeaveNoHandleBehind) {
   const auto cycle = [&](std::uint8_t tag) {
     Open();
