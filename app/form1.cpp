@@ -117,8 +117,10 @@ void TForm1::BindHandlers() {
       {CB_BZ_BGL_IN, &TForm1::CB_BZ_BGL_INClick}, {CB_BZ_BGL_OUT, &TForm1::CB_BZ_BGL_OUTClick},
       {CB_BZ_BGL_WH, &TForm1::CB_BZ_BGL_WHClick},
   };
-  for (const auto& [box, handler] : buzzerBoxes)
-    connect(box, &QCheckBox::toggled, this, Guarded([this, handler] { (this->*handler)(); }));
+  for (const auto& entry : buzzerBoxes) {
+    const auto handler = entry.second;
+    connect(entry.first, &QCheckBox::toggled, this, Guarded([this, handler] { (this->*handler)(); }));
+  }
 
   // Release mode.
   connect(LogIdList, &QTextEdit::textChanged, this, Guarded([this] { LogChange(LogIdList); }));

@@ -168,8 +168,12 @@ TEST_F(Faults, EachBadAnswerLeavesItsOwnTrace) {
     // Silent right after the bad answer, so the counters survive into the give-up message.
     StartFaultyWrite({{c.kind, FirstWriteFrame + 3, c.param}, {SimFaultKind::SilentFrom, FirstWriteFrame + 4, 0}});
     ASSERT_TRUE(WaitForBox("ERRO #0x02")) << Diagnose();
-    if (c.counter) EXPECT_EQ(form->Transfer.*c.counter, 1u);
-    if (c.logLine) EXPECT_TRUE(LogLines(*form).contains(c.logLine));
+    if (c.counter) {
+      EXPECT_EQ(form->Transfer.*c.counter, 1u);
+    }
+    if (c.logLine) {
+      EXPECT_TRUE(LogLines(*form).contains(c.logLine));
+    }
     Disconnect();
   }
 }

@@ -285,11 +285,11 @@ class EngineTicks : public ServiceFlow {
     form->Timer3->setInterval(3600 * 1000);
   }
 
-  void StartTransfer(std::span<const std::uint8_t> data) {
+  void StartTransfer(std::span<const std::uint8_t> bytes) {
     form->Transfer.Kind = TransferConfig;
-    form->Transfer.Data = data;
-    form->Transfer.Length = static_cast<std::uint32_t>(data.size());
-    form->Transfer.Trailer = MakeTrailer(data);
+    form->Transfer.Data = bytes;
+    form->Transfer.Length = static_cast<std::uint32_t>(bytes.size());
+    form->Transfer.Trailer = MakeTrailer(bytes);
     form->TxInit();
   }
 

@@ -97,13 +97,16 @@ TEST_F(WindowStart, ControlsOutsideThePanelStandWhereTheLayoutPutsThem) {
     EXPECT_EQ(widget->parentWidget()->objectName(), QString::fromLatin1(p.parent));
     if (p.geometry.x() || p.geometry.y() || p.geometry.width()) {
       EXPECT_EQ(widget->pos(), p.geometry.topLeft());
-      if (p.geometry.width())
+      if (p.geometry.width()) {
         EXPECT_EQ(widget->width(), p.geometry.width());
-      if (p.geometry.height())
+      }
+      if (p.geometry.height()) {
         EXPECT_EQ(widget->height(), p.geometry.height());
+      }
     }
-    if (p.caption)
+    if (p.caption) {
       EXPECT_EQ(CaptionOf(widget), QString::fromUtf8(p.caption));
+    }
   }
 }
 
