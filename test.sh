@@ -1,19 +1,39 @@
 #!/usr/bin/env bash
-# Builds everything with AddressSanitizer and UBSan and runs every test through CTest.
-# Installs the Debian packages it needs when they are missing.
+# Builds everything with AddressSanitizer and UBSan and runs every test through CTest, then
+# runs each fuzz target for a bounded time (a clang build with libFuzzer). Installs the
+# Debian packages it needs when they are missing.
+#
+#   ./test.sh                  everything (extra arguments go to the first ctest, e.g. -R Frame)
+#   ./test.sh --windows        also the Windows check (ZPI_WINDOWS_CHECK=1 does the same):
+#                              a mingw-w64 cross build with its tests under Wine
+#   ZPI_FUZZ_SECONDS=60 ./test.sh   fuzz longer (default 15 s per target)
+#   ZPI_FUZZ_SECONDS=0 ./test.sh    skip the fuzzing (the seed corpus is still replayed)
 set -euo pipefail
 cd "$(dirname "$0")"
-# ./test.sh --windows (or ZPI_WINDOWS_CHECK=1 ./test.sh) runs the Windows check after the
-# Linux tests: scripts/windows-check.sh, a mingw-w64 cross build with its tests under Wine.
 windows=${ZPI_WINDOWS_CHECK:-0}
 if [ "${1:-}" = "--windows" ]; then windows=1; shift; fi
+fuzz_seconds=${ZPI_FUZZ_SECONDS:-15}
 source scripts/deps.sh
-zpi_install_deps xvfb xauth
+zpi_install_deps clang-14 libclang-rt-14-dev libfuzzer-14-dev
 
 jobs=${ZPI_JOBS:-2}
+export QT_QPA_PLATFORM=offscreen
+
+echo "== Build with AddressSanitizer and UBSan, and run the tests"
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZPI_SANITIZE=ON \
       -DZPI_VENDOR_SCHEME=http >/dev/null
 cmake --build build/test -j "$jobs"
-export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build/test -j "$jobs" --output-on-failure "$@"
+
+if [ "$fuzz_seconds" != 0 ]; then
+  echo "== Fuzz each target for ${fuzz_seconds} s (libFuzzer, ASan, UBSan)"
+  CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+      -DZPI_FUZZ=ON -DBUILD_TESTING=OFF -DZPI_FUZZ_SECONDS="$fuzz_seconds" >/dev/null
+  cmake --build build/fuzz -j "$jobs" --target fuzzers
+  ctest --test-dir build/fuzz -j "$jobs" --output-on-failure
+  # How many inputs each target ran.
+  awk '/^[0-9]+\/[0-9]+ Testing: /{name=$3} /stat::number_of_executed_units/{print "   " name ": " $2 " inputs"}' \
+      build/fuzz/Testing/Temporary/LastTest.log
+fi
+
 if [ "$windows" = 1 ]; then scripts/windows-check.sh; fi

@@ -91,6 +91,8 @@ class TForm1 : public QWidget {
 
   // ---- protocol/ ----
   void VCPRxChar(int Count);
+  // The bytes of one receive event, judged as one frame and acted on.
+  void DispatchReceived(std::span<const std::uint8_t> bytes);
   void VCPHangUp();  // the unit was unplugged
 
   // ---- transfer/ ----

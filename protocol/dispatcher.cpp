@@ -33,7 +33,11 @@ void TForm1::VCPRxChar(int Count) {
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(Count > 0 ? Count : 0));
   const int got = bytes.empty() ? 0 : VCP.Read(bytes.data(), static_cast<int>(bytes.size()));
   bytes.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+  DispatchReceived(bytes);
+  ProcessMessages();
+}
 
+void TForm1::DispatchReceived(std::span<const std::uint8_t> bytes) {
   const CheckedFrame frame = CheckFrame(bytes);
   switch (frame.outcome) {
     case FrameOutcome::ShortRead:
@@ -54,7 +58,6 @@ void TForm1::VCPRxChar(int Count) {
       if (HandleUnitFrame(frame) && frame.trailingBytes) ++Transfer.Code20;
       break;
   }
-  ProcessMessages();
 }
 
 bool TForm1::HandleUnitFrame(const CheckedFrame& frame) {
