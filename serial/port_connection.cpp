@@ -77,6 +77,7 @@ void TForm1::ButtonVCPClick() {
     return;
   }
   VCP.ClearBuffer(true, true);
+  Timer2->stop();  // a close still pending was asked for by the previous connection
   ButtonVCPState(true);
   ComboBox1->setEnabled(false);
 }
@@ -117,6 +118,8 @@ void TForm1::ButtonVCPState(bool open) {
 
 void TForm1::Timer2Timer() {
   Timer2->stop();
+  if (!VCP.Connected())
+    return;  // closed by the button meanwhile: already logged
   VCP.SetConnected(false);
   ButtonVCPState(false);
 }

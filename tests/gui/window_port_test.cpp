@@ -169,6 +169,23 @@ TEST_F(PortConnection, Timer2LeavesThePortListAsTheRequesterLeftIt) {
   EXPECT_TRUE(form->VCP.Connected());
 }
 
+// A delayed close belongs to the connection that asked for it: closing by the button before
+// it fires leaves one "Conexão fechada...", and a new opening is not closed by it.
+TEST_F(PortConnection, APendingCloseOutlivesNeitherTheButtonNorItsConnection) {
+  Click();
+  form->Timer2->start();
+  Click();  // closed by hand within the 50 ms
+  ASSERT_FALSE(form->VCP.Connected());
+  QTest::qWait(100);
+  EXPECT_EQ(LogLines(*form).count(QStringLiteral("Conexão fechada...")), 1);
+
+  form->Timer2->start();
+  Click();  // opened again before the stale request fires
+  ASSERT_TRUE(form->VCP.Connected());
+  QTest::qWait(100);
+  EXPECT_TRUE(form->VCP.Connected());
+}
+
 TEST_F(PortConnection, UnpluggingClosesThePortWithTheNormalClosePath) {
   Click();
   ASSERT_TRUE(form->VCP.Connected());
