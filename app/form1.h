@@ -28,6 +28,7 @@
 // Std
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -314,6 +315,10 @@ class TForm1 : public QWidget {
   bool HandleAck(std::span<const std::uint8_t> payload);
   bool HandleDeviceInfo(std::span<const std::uint8_t> payload);
   bool HandleConfigData(std::span<const std::uint8_t> payload);
+  // transfer/block_transfer.cpp: one tick of the block transfer (Timer1) or of the
+  // configuration read (Timer3), which share their state, resends and give-up.
+  void PacedTick(QTimer* timer, void (TForm1::*send)(), const char* noConnectionTitle,
+                 const std::function<void()>& showGiveUp);
 };
 
 extern TForm1* Form1;

@@ -203,14 +203,14 @@ void TForm1::BuildControls() {
   };
   TDropDownCombo** listControls[] = {&CB_PING, &CB_A232, &CB_B232};
   for (std::size_t i = 0; i < std::size(lists); ++i) {
-    const ListSpec& spec = lists[i];
-    QLabel* label = Label(GB_Config, spec.caption, spec.x, 18, 58, 16, spec.labelName);
-    QLabel* hint = Label(GB_Config, spec.hint, spec.x, 33, 58, 13);
+    const ListSpec& entry = lists[i];
+    QLabel* label = Label(GB_Config, entry.caption, entry.x, 18, 58, 16, entry.labelName);
+    QLabel* hint = Label(GB_Config, entry.hint, entry.x, 33, 58, 13);
     hint->setFont(Fonts::Verdana7());
     hint->setPalette(TextPalette(Grey));
-    auto* list = Place<TDropDownCombo>(GB_Config, spec.name, spec.listX, 21, spec.listWidth, 22);
+    auto* list = Place<TDropDownCombo>(GB_Config, entry.name, entry.listX, 21, entry.listWidth, 22);
     list->setEditable(false);
-    list->setAccessibleName(Plain(spec.caption));
+    list->setAccessibleName(Plain(entry.caption));
     label->setBuddy(list);
     *listControls[i] = list;
   }

@@ -1,5 +1,6 @@
 // The block transfer engine: TxInit starts a transfer, Timer1Timer is one tick (from the
 // timer, from TxInit and from the dispatcher on each answer), SendPackage writes one frame.
+// PacedTick is the tick itself, shared with the configuration read (Timer3Timer).
 #include "app/controls.h"
 #include "app/form1.h"
 #include "app/platform.h"
@@ -33,11 +34,21 @@ void TForm1::TxInit() {
 }
 
 void TForm1::Timer1Timer() {
+  PacedTick(Timer1, &TForm1::SendPackage, "ERRO #0x01", [this] {
+    ShowMessageBox(QString::asprintf("A operação não foi concluida!\r\nNacks = %d\r\nCode10 = %d\r\nCode15 = %d\r\nCode20 = %d",
+                                     static_cast<int>(Transfer.Nacks), static_cast<int>(Transfer.Code10),
+                                     static_cast<int>(Transfer.Code15), static_cast<int>(Transfer.Code20)),
+                   "ERRO #0x02");
+  });
+}
+
+void TForm1::PacedTick(QTimer* timer, void (TForm1::*send)(), const char* noConnectionTitle,
+                       const std::function<void()>& showGiveUp) {
   if (!VCP.Connected()) {
-    Timer1->stop();
+    timer->stop();
     ProcessMessages();
     SetProgress(ProgressBar1, 0);
-    ShowMessageBox("Não há conexão ativa!", "ERRO #0x01");
+    ShowMessageBox("Não há conexão ativa!", noConnectionTitle);
     ProcessMessages();
     return;
   }
@@ -45,15 +56,12 @@ void TForm1::Timer1Timer() {
   // out: an answer that arrives while the frame is being sent then runs the next tick at
   // once instead of being lost or left for the timer.
   const TickOutcome tick = TransferTick(Transfer);
-  if (Transfer.Index == 1 && !tick.giveUp && !Timer1->isActive()) Timer1->start();
-  if (tick.send) SendPackage();
+  if (Transfer.Index == 1 && !tick.giveUp && !timer->isActive()) timer->start();
+  if (tick.send) (this->*send)();
   if (tick.giveUp) {
-    Timer1->stop();
+    timer->stop();
     ProcessMessages();
-    ShowMessageBox(QString::asprintf("A operação não foi concluida!\r\nNacks = %d\r\nCode10 = %d\r\nCode15 = %d\r\nCode20 = %d",
-                                     static_cast<int>(Transfer.Nacks), static_cast<int>(Transfer.Code10),
-                                     static_cast<int>(Transfer.Code15), static_cast<int>(Transfer.Code20)),
-                   "ERRO #0x02");
+    showGiveUp();
     SetProgress(ProgressBar1, 0);
     return;
   }

@@ -22,25 +22,8 @@ void TForm1::B_GetConfigClick() {
 }
 
 void TForm1::Timer3Timer() {
-  if (!VCP.Connected()) {
-    Timer3->stop();
-    ProcessMessages();
-    SetProgress(ProgressBar1, 0);
-    ShowMessageBox("Não há conexão ativa!", "ERRO #0x03");
-    ProcessMessages();
-    return;
-  }
-  const TickOutcome tick = TransferTick(Transfer);
-  if (Transfer.Index == 1 && !tick.giveUp && !Timer3->isActive()) Timer3->start();
-  if (tick.send) RequestPackage();
-  if (tick.giveUp) {
-    Timer3->stop();
-    ProcessMessages();
-    ShowMessageBox("A operação não pode ser concluida!", "ERRO #0x04", MsgIcon::Warning);
-    SetProgress(ProgressBar1, 0);
-    return;
-  }
-  ProcessMessages();
+  PacedTick(Timer3, &TForm1::RequestPackage, "ERRO #0x03",
+            [] { ShowMessageBox("A operação não pode ser concluida!", "ERRO #0x04", MsgIcon::Warning); });
 }
 
 void TForm1::RequestPackage() {

@@ -1,6 +1,7 @@
 // The serial component on real pseudo-terminals: the component opens the slave side, the test
 // plays the unit on the master side, and a plain loop stands in for the UI thread.
 #include "serial/comport.h"
+#include "support/ui_loop.h"
 #include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -22,84 +23,9 @@
 #include <thread>
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
+using namespace ui_loop;
 
 namespace {
-
-// The test's UI thread: the hand-off's wake only notes that work is queued; the test decides
-// when to run it.
-class UiLoop {
- public:
-  UiLoop() : handOff(std::make_shared<TQueuedHandOff>([this] { Wake(); })) {}
-
-  // Runs queued hand-offs until `done` holds or the deadline passes.
-  template <class Pred>
-  bool RunUntil(Pred done, std::chrono::milliseconds limit = 3000ms) {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-      handOff->RunQueued();
-      if (done()) return true;
-      if (Clock::now() > deadline) return false;
-      WaitWake(5ms);
-    }
-  }
-  // Runs queued hand-offs for a while; for checking that nothing more happens.
-  void RunFor(std::chrono::milliseconds period) {
-    RunUntil([] { return false; }, period);
-  }
-  // Waits, without running anything, until `n` hand-offs are queued.
-  bool WaitPending(std::size_t n, std::chrono::milliseconds limit = 3000ms) {
-    const auto deadline = Clock::now() + limit;
-    while (handOff->Pending() < n) {
-      if (Clock::now() > deadline) return false;
-      WaitWake(5ms);
-    }
-    return true;
-  }
-
-  std::shared_ptr<TQueuedHandOff> handOff;
-
- private:
-  void Wake() {
-    {
-      std::lock_guard lock(mutex_);
-      ++wakes_;
-    }
-    woken_.notify_all();
-  }
-  void WaitWake(std::chrono::milliseconds period) {
-    std::unique_lock lock(mutex_);
-    const auto seen = wakes_;
-    woken_.wait_for(lock, period, [&] { return wakes_ != seen; });
-  }
-
-  std::mutex mutex_;
-  std::condition_variable woken_;
-  unsigned wakes_ = 0;
-};
-
-template <class Pred>
-bool WaitFor(Pred done, std::chrono::milliseconds limit = 3000ms) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
-Bytes Sequence(std::size_t n, std::uint8_t first = 0) {
-  Bytes b(n);
-  std::iota(b.begin(), b.end(), first);
-  return b;
-}
-
-void SetVcpValues(TCustomComPort& port) {
-  port.BaudRate = brCustom;
-  port.Buffer = {4096, 4096};
-  port.Timeouts = {200, 100, 100, 2, 2};
-}
 
 class ComPortTest : public ::testing::Test {
  protected:
@@ -497,7 +423,7 @@ TEST_P(ReadLimitTest, ReadOfMoreThanArrivesReturnsTheShorterCountAfterItsLimit) 
   Bytes in;
   const auto start = Clock::now();
   EXPECT_EQ(Read(in, c.asked), c.sent);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  const auto ms = MsSince(start);
   EXPECT_EQ(in, Sequence(static_cast<std::size_t>(c.sent)));
   EXPECT_GE(ms, c.minMs - 2);
   EXPECT_LT(ms, 2000);  // a limit, not a speed test
@@ -519,7 +445,7 @@ TEST_F(ComPortTest, WriteStopsAtItsLimitWhenTheOtherSideTakesNothing) {
   const Bytes big(1 << 20, 0x55);  // more than any tty buffer holds
   const auto start = Clock::now();
   const int n = port.Write(big.data(), static_cast<int>(big.size()));
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  const auto ms = MsSince(start);
   EXPECT_GT(n, 0);
   EXPECT_LT(n, static_cast<int>(big.size()));
   EXPECT_GE(ms, 58);

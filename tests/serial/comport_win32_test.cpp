@@ -5,6 +5,7 @@
 // names a port with the simulated unit behind it.
 #include "protocol/frame.h"
 #include "serial/comport.h"
+#include "support/ui_loop.h"
 #include "serial/comport_win32.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +21,7 @@
 #include <thread>
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
+using namespace ui_loop;
 
 namespace {
 
@@ -33,81 +33,6 @@ std::optional<std::string> Env(const char* name) {
 
 #define SKIP_UNDER_WINE(why) \
   if (RunningUnderWine()) GTEST_SKIP() << "Wine: " << why
-
-// The test's UI thread: the hand-off's wake only notes that work is queued.
-class UiLoop {
- public:
-  UiLoop() : handOff(std::make_shared<TQueuedHandOff>([this] { Wake(); })) {}
-
-  template <class Pred>
-  bool RunUntil(Pred done, std::chrono::milliseconds limit = 3000ms) {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-      handOff->RunQueued();
-      if (done()) return true;
-      if (Clock::now() > deadline) return false;
-      WaitWake(5ms);
-    }
-  }
-  void RunFor(std::chrono::milliseconds period) {
-    RunUntil([] { return false; }, period);
-  }
-  bool WaitPending(std::size_t n, std::chrono::milliseconds limit = 3000ms) {
-    const auto deadline = Clock::now() + limit;
-    while (handOff->Pending() < n) {
-      if (Clock::now() > deadline) return false;
-      WaitWake(5ms);
-    }
-    return true;
-  }
-
-  std::shared_ptr<TQueuedHandOff> handOff;
-
- private:
-  void Wake() {
-    {
-      std::lock_guard lock(mutex_);
-      ++wakes_;
-    }
-    woken_.notify_all();
-  }
-  void WaitWake(std::chrono::milliseconds period) {
-    std::unique_lock lock(mutex_);
-    const auto seen = wakes_;
-    woken_.wait_for(lock, period, [&] { return wakes_ != seen; });
-  }
-
-  std::mutex mutex_;
-  std::condition_variable woken_;
-  unsigned wakes_ = 0;
-};
-
-template <class Pred>
-bool WaitFor(Pred done, std::chrono::milliseconds limit = 3000ms) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
-Bytes Sequence(std::size_t n, std::uint8_t first = 0) {
-  Bytes b(n);
-  std::iota(b.begin(), b.end(), first);
-  return b;
-}
-
-long long MsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-void SetVcpValues(TCustomComPort& port) {
-  port.BaudRate = brCustom;
-  port.Buffer = {4096, 4096};
-  port.Timeouts = {200, 100, 100, 2, 2};
-  port.SetCustomBaudRate(3686400);
-}
 
 // The unit's end of the cable: synchronous Win32 calls, reads that return what is there.
 class PeerPort {
