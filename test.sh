@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds everything with AddressSanitizer and UBSan and runs every test through CTest, then
-# runs each fuzz target for a bounded time (a clang build with libFuzzer). Installs the
-# Debian packages it needs when they are missing.
+# Builds everything with AddressSanitizer and UBSan and runs every test through CTest; builds
+# the Qt-free part again normally (optimised, no sanitizers) and runs its tests; then runs
+# each fuzz target for a bounded time (a clang build with libFuzzer). Installs the Debian
+# packages it needs when they are missing.
 #
-#   ./test.sh                  everything (extra arguments go to the first ctest, e.g. -R Frame)
+#   ./test.sh                  everything (extra arguments go to ctest, e.g. -R Frame)
 #   ./test.sh --windows        also the Windows check (ZPI_WINDOWS_CHECK=1 does the same):
 #                              a mingw-w64 cross build with its tests under Wine
 #   ZPI_FUZZ_SECONDS=60 ./test.sh   fuzz longer (default 15 s per target)
@@ -24,6 +25,11 @@ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZPI_SANITIZE=ON \
       -DZPI_VENDOR_SCHEME=http >/dev/null
 cmake --build build/test -j "$jobs"
 ctest --test-dir build/test -j "$jobs" --output-on-failure "$@"
+
+echo "== Build the Qt-free core, the serial component and the simulated unit normally (optimised), and run their tests"
+cmake -S . -B build/normal -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZPI_WITH_QT=OFF >/dev/null
+cmake --build build/normal -j "$jobs"
+ctest --test-dir build/normal -j "$jobs" --output-on-failure "$@"
 
 if [ "$fuzz_seconds" != 0 ]; then
   echo "== Fuzz each target for ${fuzz_seconds} s (libFuzzer, ASan, UBSan)"
