@@ -1,8 +1,10 @@
-// The serial component on real pseudo-terminals: the component opens the slave side, the test
-// plays the unit on the master side, and a plain loop stands in for the UI thread.
+// The serial component on real pseudo-terminals, what only POSIX has: terminal settings,
+// device names, the port list. The component opens the slave side and the test plays the unit
+// on the master side; the tests every system shares are in comport_line_test.cpp.
 #include "serial/comport.h"
-#include "support/ui_loop.h"
+#include "support/peer_line.h"
 #include "support/pty_pair.h"
+#include "support/ui_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -12,13 +14,13 @@
 
 // Std
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <numeric>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -27,40 +29,40 @@ using namespace ui_loop;
 
 namespace {
 
-class ComPortTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(pty.Ok());
-    port.Port = pty.SlavePath();
-    SetVcpValues(port);
-    port.SetCustomBaudRate(3686400);
-    port.SetHandOff(loop.handOff);
-    port.OnRxChar = [this](TCustomComPort& sender, int count) {
-      EXPECT_EQ(&sender, &port);
-      counts.push_back(count);
-      if (readInHandler) {
-        Bytes buffer(static_cast<std::size_t>(count));
-        const int n = sender.Read(buffer.data(), count);
-        received.insert(received.end(), buffer.begin(), buffer.begin() + n);
-      }
-    };
-    port.OnHangUp = [this](TCustomComPort&) { ++hangUps; };
+// The master side of a pseudo-terminal: what it writes the slave reads, and closing it hangs
+// the slave up. Bytes written are in the slave's queue as Write returns.
+class PtyLine final : public comport_line::PeerLine {
+ public:
+  PtyLine()
+      : PeerLine({.timerSlackMs = 2,
+                  .relayed = false,
+                  .limitedWritePassesSome = true,
+                  .hangUpError = EIO,
+                  .noHangUp = {}}) {}
+  [[nodiscard]] std::string PortName() const override { return pty.SlavePath(); }
+  bool Write(const Bytes& bytes) override { return pty.Write(bytes); }
+  [[nodiscard]] Bytes Read(std::size_t count, std::chrono::milliseconds limit) override {
+    return pty.Read(count, limit);
   }
-
-  int Read(Bytes& out, int count) {
-    out.assign(static_cast<std::size_t>(count), 0);
-    const int n = port.Read(out.data(), count);
-    out.resize(static_cast<std::size_t>(std::max(n, 0)));
-    return n;
-  }
+  void Drain() override { pty.Drain(); }
+  void HangUp() override { pty.HangUp(); }
 
   PtyPair pty;
-  UiLoop loop;
-  std::vector<int> counts;
-  Bytes received;
-  bool readInHandler = true;
-  int hangUps = 0;
-  TComPort port;
+};
+
+}  // namespace
+
+void comport_line::OpenPeerLine(std::unique_ptr<PeerLine>& line) {
+  auto pty = std::make_unique<PtyLine>();
+  ASSERT_TRUE(pty->pty.Ok());
+  line = std::move(pty);
+}
+
+namespace {
+
+class ComPortTest : public comport_line::ComPortLineTest {
+ protected:
+  PtyPair& Pty() { return static_cast<PtyLine&>(*line).pty; }
 };
 
 // ---- Opening and settings ------------------------------------------------------------------
@@ -72,7 +74,7 @@ TEST_F(ComPortTest, OpensRaw8N1AtTheCustomRateWithoutFlowControl) {
 
   // Terminal settings made through the master are the slave's.
   termios2 tio{};
-  ASSERT_EQ(::ioctl(pty.Master(), TCGETS2, &tio), 0);
+  ASSERT_EQ(::ioctl(Pty().Master(), TCGETS2, &tio), 0);
   EXPECT_EQ(tio.c_ospeed, 3686400u);
   EXPECT_EQ(tio.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
   EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
@@ -82,26 +84,9 @@ TEST_F(ComPortTest, OpensRaw8N1AtTheCustomRateWithoutFlowControl) {
   EXPECT_EQ(tio.c_oflag & OPOST, 0u);
 }
 
-TEST_F(ComPortTest, EveryByteValuePassesUnchangedBothWays) {
-  port.SetHandOff(nullptr);  // plain reads, no announcements
-  port.Open();
-  const Bytes all = Sequence(256);
-
-  ASSERT_TRUE(pty.Write(all));
-  Bytes in;
-  EXPECT_EQ(Read(in, 256), 256);
-  EXPECT_EQ(in, all);
-
-  port.Timeouts = {200, 100, 100, 100, 1000};
-  port.Close();
-  port.Open();
-  EXPECT_EQ(port.Write(all.data(), 256), 256);
-  EXPECT_EQ(pty.Read(256, 2000ms), all);
-}
-
 TEST_F(ComPortTest, ShortNameOpensUnderDevAndLongNamesWork) {
-  ASSERT_EQ(pty.SlavePath().rfind("/dev/", 0), 0u);
-  port.Port = pty.SlavePath().substr(5);  // "pts/N"
+  ASSERT_EQ(line->PortName().rfind("/dev/", 0), 0u);
+  port.Port = line->PortName().substr(5);  // "pts/N"
   EXPECT_NO_THROW(port.Open());
   EXPECT_TRUE(port.Connected());
 }
@@ -118,34 +103,14 @@ TEST_F(ComPortTest, BaudRateChangesApplyOnlyWhenOpenAndChanged) {
 
   // An unchanged value applies nothing: a rate changed behind the component's back stays.
   termios2 tio{};
-  ASSERT_EQ(::ioctl(pty.Master(), TCGETS2, &tio), 0);
+  ASSERT_EQ(::ioctl(Pty().Master(), TCGETS2, &tio), 0);
   tio.c_ispeed = tio.c_ospeed = 9600;
-  ASSERT_EQ(::ioctl(pty.Master(), TCSETS2, &tio), 0);
+  ASSERT_EQ(::ioctl(Pty().Master(), TCSETS2, &tio), 0);
   port.SetCustomBaudRate(3686400);
-  ASSERT_EQ(::ioctl(pty.Master(), TCGETS2, &tio), 0);
+  ASSERT_EQ(::ioctl(Pty().Master(), TCGETS2, &tio), 0);
   EXPECT_EQ(tio.c_ospeed, 9600u);
 
   EXPECT_THROW(port.SetCustomBaudRate(-5), EComPort);
-}
-
-TEST_F(ComPortTest, OpeningAnOpenPortOrClosingAClosedOneDoesNothing) {
-  EXPECT_NO_THROW(port.Close());
-  EXPECT_FALSE(port.Connected());
-  port.SetConnected(true);
-  ASSERT_TRUE(port.Connected());
-  EXPECT_NO_THROW(port.Open());
-  EXPECT_NO_THROW(port.SetConnected(true));
-  EXPECT_TRUE(port.Connected());
-
-  // Still one working port with one event thread: one frame, one announcement.
-  ASSERT_TRUE(pty.Write(Sequence(8)));
-  ASSERT_TRUE(loop.RunUntil([&] { return received.size() == 8; }));
-  EXPECT_EQ(counts, std::vector<int>{8});
-
-  port.SetConnected(false);
-  EXPECT_FALSE(port.Connected());
-  EXPECT_NO_THROW(port.SetConnected(false));
-  EXPECT_NO_THROW(port.Close());
 }
 
 TEST_F(ComPortTest, MissingDeviceFailsWithCode1AndErrno2AndOpensLater) {
@@ -161,7 +126,7 @@ TEST_F(ComPortTest, MissingDeviceFailsWithCode1AndErrno2AndOpensLater) {
     }
     EXPECT_FALSE(port.Connected());
   }
-  port.Port = pty.SlavePath();
+  port.Port = line->PortName();
   EXPECT_NO_THROW(port.Open());
   EXPECT_TRUE(port.Connected());
 }
@@ -169,7 +134,7 @@ TEST_F(ComPortTest, MissingDeviceFailsWithCode1AndErrno2AndOpensLater) {
 TEST_F(ComPortTest, SecondOpeningOfAHeldPortFailsUntilItIsReleased) {
   port.Open();
   TComPort second;
-  second.Port = pty.SlavePath();
+  second.Port = line->PortName();
   second.SetCustomBaudRate(3686400);
   try {
     second.Open();
@@ -193,103 +158,6 @@ TEST_F(ComPortTest, NotATerminalFailsToOpenAndStaysClosed) {
 
 // ---- Announcements -------------------------------------------------------------------------
 
-TEST_F(ComPortTest, TwoFramesWhileTheUiIsBusyAreOneAnnouncementWithTheSum) {
-  port.Open();
-  const Bytes first = Sequence(8, 0x10);
-  const Bytes second = Sequence(13, 0x40);
-  ASSERT_TRUE(pty.Write(first));
-  ASSERT_TRUE(loop.WaitPending(1));  // announced, but the UI thread is busy
-  ASSERT_TRUE(pty.Write(second));
-  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 21; }));
-
-  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
-  loop.RunFor(100ms);
-  EXPECT_EQ(counts, std::vector<int>{21});
-  Bytes both = first;
-  both.insert(both.end(), second.begin(), second.end());
-  EXPECT_EQ(received, both);
-}
-
-TEST_F(ComPortTest, AnEventWhoseBytesWereAlreadyReadAnnouncesNothing) {
-  port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(8)));
-  ASSERT_TRUE(loop.WaitPending(1));
-  Bytes early;
-  ASSERT_EQ(Read(early, 8), 8);
-  ASSERT_TRUE(loop.RunUntil([&] { return loop.handOff->Pending() == 0; }));
-  loop.RunFor(50ms);
-  EXPECT_TRUE(counts.empty());
-
-  // And the port goes on announcing.
-  ASSERT_TRUE(pty.Write(Sequence(5)));
-  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
-  EXPECT_EQ(counts, std::vector<int>{5});
-}
-
-TEST_F(ComPortTest, BytesLeftUnreadAreNotAnnouncedAgainUntilMoreArrive) {
-  readInHandler = false;
-  port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(5)));
-  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 1; }));
-  loop.RunFor(100ms);
-  EXPECT_EQ(counts, std::vector<int>{5});
-
-  ASSERT_TRUE(pty.Write(Sequence(3)));
-  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
-  loop.RunFor(50ms);
-  EXPECT_EQ(counts, (std::vector<int>{5, 8}));
-}
-
-TEST_F(ComPortTest, BytesArrivingWhileTheHandlerRunsAreAnnouncedAfterIt) {
-  bool more = true;
-  port.OnRxChar = [&](TCustomComPort& sender, int count) {
-    Bytes buffer(static_cast<std::size_t>(count));
-    EXPECT_EQ(sender.Read(buffer.data(), count), count);
-    counts.push_back(count);
-    if (more) {
-      more = false;
-      // The next frame is in before this handler returns.
-      ASSERT_TRUE(pty.Write(Sequence(9)));
-      ASSERT_TRUE(WaitFor([&] { return sender.InputCount() == 9; }));
-    }
-  };
-  port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(4)));
-  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
-  EXPECT_EQ(counts, (std::vector<int>{4, 9}));
-}
-
-TEST_F(ComPortTest, ClosingWithAHandOffPendingReturnsAndRunsIt) {
-  port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(8)));
-  ASSERT_TRUE(loop.WaitPending(1));
-  port.Close();  // never pumped by the test loop
-  EXPECT_FALSE(port.Connected());
-  EXPECT_EQ(loop.handOff->Pending(), 0u);
-  // It ran while the handle was still open, so the bytes were there to read.
-  EXPECT_EQ(counts, std::vector<int>{8});
-  EXPECT_EQ(received, Sequence(8));
-}
-
-TEST_F(ComPortTest, ClosingFromInsideAHandlerDoesNotDeadlockAndTheNextOpeningWorks) {
-  port.OnRxChar = [&](TCustomComPort& sender, int count) {
-    counts.push_back(count);
-    sender.Close();
-    EXPECT_FALSE(sender.Connected());
-  };
-  port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(8)));
-  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
-  EXPECT_FALSE(port.Connected());
-
-  port.OnRxChar = [&](TCustomComPort&, int count) { counts.push_back(count); };
-  pty.Drain();
-  port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(4)));
-  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
-  EXPECT_EQ(counts.back(), 4);
-}
-
 TEST_F(ComPortTest, HandlerFailureGoesToOnHandlerErrorAndAnnouncementsGoOn) {
   std::vector<std::string> errors;
   port.OnHandlerError = [&](std::exception_ptr e) {
@@ -307,12 +175,12 @@ TEST_F(ComPortTest, HandlerFailureGoesToOnHandlerErrorAndAnnouncementsGoOn) {
     if (fail) throw std::runtime_error("handler failed");
   };
   port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(3)));
+  ASSERT_TRUE(line->Write(Sequence(3)));
   ASSERT_TRUE(loop.RunUntil([&] { return errors.size() == 1; }));
   EXPECT_EQ(errors.front(), "handler failed");
 
   fail = false;
-  ASSERT_TRUE(pty.Write(Sequence(6)));
+  ASSERT_TRUE(line->Write(Sequence(6)));
   ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
   EXPECT_EQ(counts, (std::vector<int>{3, 6}));
   EXPECT_EQ(errors.size(), 1u);
@@ -327,12 +195,12 @@ TEST_F(ComPortTest, HandlerFailureWithoutASinkLeavesRunQueuedAfterReleasingTheTh
     if (fail) throw std::logic_error("boom");
   };
   port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(2)));
+  ASSERT_TRUE(line->Write(Sequence(2)));
   ASSERT_TRUE(loop.WaitPending(1));
   EXPECT_THROW(loop.handOff->RunQueued(), std::logic_error);
 
   fail = false;
-  ASSERT_TRUE(pty.Write(Sequence(7)));
+  ASSERT_TRUE(line->Write(Sequence(7)));
   ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
   EXPECT_EQ(counts.back(), 7);
 }
@@ -340,7 +208,7 @@ TEST_F(ComPortTest, HandlerFailureWithoutASinkLeavesRunQueuedAfterReleasingTheTh
 TEST_F(ComPortTest, HandlerFailureDuringCloseStillClosesAndIsPassedOn) {
   port.OnRxChar = [&](TCustomComPort&, int) { throw std::runtime_error("late"); };
   port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(4)));
+  ASSERT_TRUE(line->Write(Sequence(4)));
   ASSERT_TRUE(loop.WaitPending(1));
   EXPECT_THROW(port.Close(), std::runtime_error);
   EXPECT_FALSE(port.Connected());
@@ -349,40 +217,11 @@ TEST_F(ComPortTest, HandlerFailureDuringCloseStillClosesAndIsPassedOn) {
 
 // ---- Hang-up -------------------------------------------------------------------------------
 
-TEST_F(ComPortTest, HangUpIsAnnouncedOnceAndReadsAndWritesFailClearly) {
-  port.Open();
-  pty.HangUp();
-  ASSERT_TRUE(loop.RunUntil([&] { return hangUps == 1; }));
-  loop.RunFor(100ms);
-  EXPECT_EQ(hangUps, 1);
-  EXPECT_TRUE(counts.empty());
-
-  Bytes in;
-  try {
-    Read(in, 8);
-    ADD_FAILURE() << "read after hang-up";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.Code(), 3);
-    EXPECT_EQ(e.WinCode(), EIO);
-    EXPECT_EQ(std::string(e.what()), "ReadFile function failed (win error code: 5)");
-  }
-  const Bytes frame = Sequence(8);
-  try {
-    port.Write(frame.data(), 8);
-    ADD_FAILURE() << "write after hang-up";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.Code(), 2);
-    EXPECT_EQ(e.WinCode(), EIO);
-  }
-  EXPECT_NO_THROW(port.Close());
-  EXPECT_FALSE(port.Connected());
-}
-
 TEST_F(ComPortTest, BytesSentJustBeforeAHangUpAreAnnouncedFirst) {
   port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(6)));
+  ASSERT_TRUE(line->Write(Sequence(6)));
   ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 6; }));
-  pty.HangUp();
+  line->HangUp();
   ASSERT_TRUE(loop.RunUntil([&] { return hangUps == 1; }));
   // Whether the tty keeps bytes past a hang-up is the kernel's business; what the port
   // announced it must have been able to hand out, and never twice.
@@ -394,63 +233,14 @@ TEST_F(ComPortTest, BytesSentJustBeforeAHangUpAreAnnouncedFirst) {
 
 TEST_F(ComPortTest, HangUpWhileClosingIsNotAnnounced) {
   port.Open();
-  pty.HangUp();
+  line->HangUp();
   ASSERT_TRUE(loop.WaitPending(1));
   port.Close();
   EXPECT_EQ(hangUps, 0);
   EXPECT_EQ(loop.handOff->Pending(), 0u);
 }
 
-// ---- Time limits ---------------------------------------------------------------------------
-
-struct LimitCase {
-  const char* name;
-  TComTimeouts timeouts;
-  int sent;
-  int asked;
-  int minMs;  // the limit; the read must not end before it (less a little for the clock)
-};
-
-class ReadLimitTest : public ComPortTest, public ::testing::WithParamInterface<LimitCase> {};
-
-TEST_P(ReadLimitTest, ReadOfMoreThanArrivesReturnsTheShorterCountAfterItsLimit) {
-  const LimitCase& c = GetParam();
-  port.SetHandOff(nullptr);
-  port.Timeouts = c.timeouts;
-  port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(static_cast<std::size_t>(c.sent))));
-  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == c.sent; }));
-  Bytes in;
-  const auto start = Clock::now();
-  EXPECT_EQ(Read(in, c.asked), c.sent);
-  const auto ms = MsSince(start);
-  EXPECT_EQ(in, Sequence(static_cast<std::size_t>(c.sent)));
-  EXPECT_GE(ms, c.minMs - 2);
-  EXPECT_LT(ms, 2000);  // a limit, not a speed test
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Limits, ReadLimitTest,
-    ::testing::Values(LimitCase{"Total", {0, 2, 30, 2, 2}, 3, 10, 50},        // 2*10+30
-                      LimitCase{"Interval", {40, 0, 0, 2, 2}, 3, 10, 40},     // gap after the last byte
-                      LimitCase{"IntervalFirst", {30, 5, 200, 2, 2}, 4, 8, 30},
-                      LimitCase{"Immediate", {-1, 0, 0, 100, 1000}, 2, 9, 0},  // the component's own default
-                      LimitCase{"NothingArrives", {-1, 1, 40, 2, 2}, 0, 5, 45}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(ComPortTest, WriteStopsAtItsLimitWhenTheOtherSideTakesNothing) {
-  port.SetHandOff(nullptr);
-  port.Timeouts = {200, 0, 60, 0, 60};
-  port.Open();
-  const Bytes big(1 << 20, 0x55);  // more than any tty buffer holds
-  const auto start = Clock::now();
-  const int n = port.Write(big.data(), static_cast<int>(big.size()));
-  const auto ms = MsSince(start);
-  EXPECT_GT(n, 0);
-  EXPECT_LT(n, static_cast<int>(big.size()));
-  EXPECT_GE(ms, 58);
-  EXPECT_LT(ms, 2000);
-}
+// ---- A closed port -------------------------------------------------------------------------
 
 TEST_F(ComPortTest, OperationsOnAClosedPortFailWithTheirCodes) {
   char b[4] = {};
@@ -470,17 +260,6 @@ TEST_F(ComPortTest, OperationsOnAClosedPortFailWithTheirCodes) {
   EXPECT_EQ(port.Read(b, 0), 0);
   EXPECT_EQ(port.Read(b, -3), 0);
   EXPECT_EQ(codeOf([&] { (void)port.Read(nullptr, 4); }), 3);
-}
-
-TEST_F(ComPortTest, ClearBufferDiscardsWhatWaits) {
-  port.SetHandOff(nullptr);
-  port.Open();
-  ASSERT_TRUE(pty.Write(Sequence(10)));
-  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 10; }));
-  port.ClearBuffer(false, true);
-  EXPECT_EQ(port.InputCount(), 10);
-  port.ClearBuffer(true, false);
-  EXPECT_EQ(port.InputCount(), 0);
 }
 
 // ---- Errors, masks, names ------------------------------------------------------------------

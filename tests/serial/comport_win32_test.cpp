@@ -1,24 +1,28 @@
-// The serial component over Win32. The port under test and a peer port are two ends of one
-// cable, named by ZPI_TEST_COM_PORT and ZPI_TEST_COM_PEER (a null-modem pair on Windows; under
-// Wine, scripts/windows-check.sh links two pseudo-terminals). The test plays the unit on the
-// peer with plain Win32 calls; a plain loop stands in for the UI thread. ZPI_TEST_SIM_PORT
-// names a port with the simulated unit behind it.
+// The serial component over Win32, what only Windows has: the device control block, the port
+// list in the registry, handle counts, what Wine cannot do. The port under test and a peer port
+// are two ends of one cable, named by ZPI_TEST_COM_PORT and ZPI_TEST_COM_PEER (a null-modem
+// pair on Windows; under Wine, scripts/windows-check.sh links two pseudo-terminals). The test
+// plays the unit on the peer with plain Win32 calls (PeerPort, also the line of the tests every
+// system shares, comport_line_test.cpp); a plain loop stands in for the UI thread.
+// ZPI_TEST_SIM_PORT names a port with the simulated unit behind it.
 #include "protocol/frame.h"
 #include "serial/comport.h"
-#include "support/ui_loop.h"
 #include "serial/comport_win32.h"
+#include "support/peer_line.h"
+#include "support/ui_loop.h"
 
 #include <gtest/gtest.h>
 
 // Std
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <numeric>
+#include <memory>
 #include <optional>
+#include <string>
 #include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 using namespace ui_loop;
@@ -35,9 +39,20 @@ std::optional<std::string> Env(const char* name) {
   if (RunningUnderWine()) GTEST_SKIP() << "Wine: " << why
 
 // The unit's end of the cable: synchronous Win32 calls, reads that return what is there.
-class PeerPort {
+// Bytes go through the drivers (under Wine, through the bridge) and arrive a little later.
+class PeerPort final : public comport_line::PeerLine {
  public:
-  ~PeerPort() { Close(); }
+  // `port`: the cable's other end, which the component opens.
+  explicit PeerPort(std::string port)
+      : PeerLine({.timerSlackMs = 16,  // the system's timers tick coarsely
+                  .relayed = true,
+                  .limitedWritePassesSome = false,
+                  .hangUpError = std::nullopt,
+                  // Only a line whose far end can be pulled away from here: the bridge under Wine
+                  // does that when the peer lets go. On Windows this takes unplugging a USB port.
+                  .noHangUp = Env("ZPI_TEST_PEER_CLOSE_HANGS_UP") ? "" : "closing the peer does not unplug the port"}),
+        port_(std::move(port)) {}
+  ~PeerPort() override { Close(); }
 
   bool Open(const std::string& name) {
     handle_ = ::CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
@@ -58,7 +73,9 @@ class PeerPort {
     if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
   }
-  bool Write(const Bytes& bytes) {
+
+  [[nodiscard]] std::string PortName() const override { return port_; }
+  bool Write(const Bytes& bytes) override {
     std::size_t done = 0;
     while (done < bytes.size()) {
       DWORD n = 0;
@@ -67,7 +84,7 @@ class PeerPort {
     }
     return true;
   }
-  Bytes Read(std::size_t count, std::chrono::milliseconds limit) {
+  [[nodiscard]] Bytes Read(std::size_t count, std::chrono::milliseconds limit) override {
     Bytes got;
     const auto deadline = Clock::now() + limit;
     while (got.size() < count && Clock::now() < deadline) {
@@ -80,59 +97,32 @@ class PeerPort {
     }
     return got;
   }
-  void Drain() {
+  void Drain() override {
     ::PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    Read(1 << 16, 20ms);
+    (void)Read(1 << 16, 20ms);
   }
+  void HangUp() override { Close(); }
 
  private:
+  std::string port_;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-class ComPortWin32Test : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const auto portName = Env("ZPI_TEST_COM_PORT");
-    const auto peerName = Env("ZPI_TEST_COM_PEER");
-    if (!portName || !peerName)
-      GTEST_SKIP() << "set ZPI_TEST_COM_PORT and ZPI_TEST_COM_PEER to the two ends of a null-modem pair";
-    ASSERT_TRUE(peer.Open(*peerName)) << "peer port " << *peerName << ": error " << ::GetLastError();
-    port.Port = *portName;
-    SetVcpValues(port);
-    port.SetHandOff(loop.handOff);
-    port.OnRxChar = [this](TCustomComPort& sender, int count) {
-      EXPECT_EQ(&sender, &port);
-      counts.push_back(count);
-      if (readInHandler) {
-        Bytes buffer(static_cast<std::size_t>(count));
-        const int n = sender.Read(buffer.data(), count);
-        received.insert(received.end(), buffer.begin(), buffer.begin() + n);
-      }
-    };
-    port.OnHangUp = [this](TCustomComPort&) { ++hangUps; };
-  }
+}  // namespace
 
-  // Opens the port and lets the peer start from an empty line.
-  void Open() {
-    port.Open();
-    peer.Drain();
-  }
+void comport_line::OpenPeerLine(std::unique_ptr<PeerLine>& line) {
+  const auto portName = Env("ZPI_TEST_COM_PORT");
+  const auto peerName = Env("ZPI_TEST_COM_PEER");
+  if (!portName || !peerName)
+    GTEST_SKIP() << "set ZPI_TEST_COM_PORT and ZPI_TEST_COM_PEER to the two ends of a null-modem pair";
+  auto peer = std::make_unique<PeerPort>(*portName);
+  ASSERT_TRUE(peer->Open(*peerName)) << "peer port " << *peerName << ": error " << ::GetLastError();
+  line = std::move(peer);
+}
 
-  int Read(Bytes& out, int count) {
-    out.assign(static_cast<std::size_t>(count), 0);
-    const int n = port.Read(out.data(), count);
-    out.resize(static_cast<std::size_t>(std::max(n, 0)));
-    return n;
-  }
+namespace {
 
-  UiLoop loop;
-  PeerPort peer;
-  std::vector<int> counts;
-  Bytes received;
-  bool readInHandler = true;
-  int hangUps = 0;
-  TComPort port;  // last: closed before the peer lets go
-};
+class ComPortWin32Test : public comport_line::ComPortLineTest {};
 
 // ---- Settings without a port ---------------------------------------------------------------
 
@@ -345,45 +335,6 @@ TEST(ComPortWin32Names, TheSystemsListIsSortedOrMissingWithCode23) {
 
 // ---- Opening and settings on a port -------------------------------------------------------
 
-TEST_F(ComPortWin32Test, OpeningAnOpenPortOrClosingAClosedOneDoesNothing) {
-  EXPECT_NO_THROW(port.Close());
-  port.SetConnected(true);
-  ASSERT_TRUE(port.Connected());
-  peer.Drain();
-  EXPECT_NO_THROW(port.Open());
-  EXPECT_NO_THROW(port.SetConnected(true));
-
-  // Still one working port with one event thread: one frame, one announcement.
-  ASSERT_TRUE(peer.Write(Sequence(8)));
-  ASSERT_TRUE(loop.RunUntil([&] { return received.size() == 8; }));
-  loop.RunFor(50ms);
-  EXPECT_EQ(counts, std::vector<int>{8});
-
-  port.SetConnected(false);
-  EXPECT_FALSE(port.Connected());
-  EXPECT_NO_THROW(port.SetConnected(false));
-  // And it opens again.
-  EXPECT_NO_THROW(port.Open());
-  EXPECT_TRUE(port.Connected());
-}
-
-TEST_F(ComPortWin32Test, EveryByteValuePassesUnchangedBothWays) {
-  port.SetHandOff(nullptr);  // plain reads, no announcements
-  Open();
-  const Bytes all = Sequence(256);
-  ASSERT_TRUE(peer.Write(all));
-  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 256; }));
-  Bytes in;
-  EXPECT_EQ(Read(in, 256), 256);
-  EXPECT_EQ(in, all);
-
-  port.Timeouts = {200, 100, 100, 100, 1000};
-  port.Close();
-  Open();
-  EXPECT_EQ(port.Write(all.data(), 256), 256);
-  EXPECT_EQ(peer.Read(256, 2000ms), all);
-}
-
 TEST_F(ComPortWin32Test, AnInvalidRateOrQueueSizeFailsTheOpeningAndLeavesItClosed) {
   port.SetCustomBaudRate(0);
   try {
@@ -439,7 +390,7 @@ TEST_F(ComPortWin32Test, ASecondOpeningOfAHeldPortIsRefused) {
 
 TEST_F(ComPortWin32Test, TheEventThreadWaitsForLineEventsWhereTheDriverHasThem) {
   Open();
-  ASSERT_TRUE(peer.Write(Sequence(3)));
+  ASSERT_TRUE(line->Write(Sequence(3)));
   ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
   // Wine's serial emulation cannot wait for line events on a pseudo-terminal (no modem
   // lines): the driver refuses and the port is watched instead.
@@ -448,110 +399,16 @@ TEST_F(ComPortWin32Test, TheEventThreadWaitsForLineEventsWhereTheDriverHasThem) 
 
 // ---- Announcements -------------------------------------------------------------------------
 
-TEST_F(ComPortWin32Test, TwoFramesWhileTheUiIsBusyAreOneAnnouncementWithTheSum) {
-  Open();
-  const Bytes first = Sequence(8, 0x10);
-  const Bytes second = Sequence(13, 0x40);
-  ASSERT_TRUE(peer.Write(first));
-  ASSERT_TRUE(loop.WaitPending(1));  // announced, but the UI thread is busy
-  ASSERT_TRUE(peer.Write(second));
-  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 21; }));
-
-  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
-  loop.RunFor(100ms);
-  EXPECT_EQ(counts, std::vector<int>{21});
-  Bytes both = first;
-  both.insert(both.end(), second.begin(), second.end());
-  EXPECT_EQ(received, both);
-}
-
-TEST_F(ComPortWin32Test, AnEventWhoseBytesWereAlreadyReadAnnouncesNothing) {
-  Open();
-  ASSERT_TRUE(peer.Write(Sequence(8)));
-  ASSERT_TRUE(loop.WaitPending(1));
-  Bytes early;
-  ASSERT_EQ(Read(early, 8), 8);
-  ASSERT_TRUE(loop.RunUntil([&] { return loop.handOff->Pending() == 0; }));
-  loop.RunFor(50ms);
-  EXPECT_TRUE(counts.empty());
-
-  ASSERT_TRUE(peer.Write(Sequence(5)));
-  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
-  EXPECT_EQ(counts, std::vector<int>{5});
-}
-
-TEST_F(ComPortWin32Test, BytesLeftUnreadAreNotAnnouncedAgainUntilMoreArrive) {
-  readInHandler = false;
-  Open();
-  ASSERT_TRUE(peer.Write(Sequence(5)));
-  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 1; }));
-  loop.RunFor(150ms);
-  EXPECT_EQ(counts, std::vector<int>{5});
-
-  ASSERT_TRUE(peer.Write(Sequence(3)));
-  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
-  loop.RunFor(50ms);
-  EXPECT_EQ(counts, (std::vector<int>{5, 8}));
-}
-
 TEST_F(ComPortWin32Test, BytesDiscardedUnreadDoNotHideTheNextOnes) {
   readInHandler = false;
   Open();
-  ASSERT_TRUE(peer.Write(Sequence(5)));
+  ASSERT_TRUE(line->Write(Sequence(5)));
   ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 1; }));
   port.ClearBuffer(true, false);  // the five announced bytes go unread
   loop.RunFor(50ms);
-  ASSERT_TRUE(peer.Write(Sequence(3)));
+  ASSERT_TRUE(line->Write(Sequence(3)));
   ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
   EXPECT_EQ(counts, (std::vector<int>{5, 3}));
-}
-
-TEST_F(ComPortWin32Test, BytesArrivingWhileTheHandlerRunsAreAnnouncedAfterIt) {
-  bool more = true;
-  port.OnRxChar = [&](TCustomComPort& sender, int count) {
-    Bytes buffer(static_cast<std::size_t>(count));
-    EXPECT_EQ(sender.Read(buffer.data(), count), count);
-    counts.push_back(count);
-    if (more) {
-      more = false;
-      ASSERT_TRUE(peer.Write(Sequence(9)));
-      ASSERT_TRUE(WaitFor([&] { return sender.InputCount() == 9; }));
-    }
-  };
-  Open();
-  ASSERT_TRUE(peer.Write(Sequence(4)));
-  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
-  EXPECT_EQ(counts, (std::vector<int>{4, 9}));
-}
-
-TEST_F(ComPortWin32Test, ClosingWithAHandOffPendingReturnsAndRunsIt) {
-  Open();
-  ASSERT_TRUE(peer.Write(Sequence(8)));
-  ASSERT_TRUE(loop.WaitPending(1));
-  port.Close();  // never pumped by the test loop
-  EXPECT_FALSE(port.Connected());
-  EXPECT_EQ(loop.handOff->Pending(), 0u);
-  // It ran while the handle was still open, so the bytes were there to read.
-  EXPECT_EQ(counts, std::vector<int>{8});
-  EXPECT_EQ(received, Sequence(8));
-}
-
-TEST_F(ComPortWin32Test, ClosingFromInsideAHandlerDoesNotDeadlockAndTheNextOpeningWorks) {
-  port.OnRxChar = [&](TCustomComPort& sender, int count) {
-    counts.push_back(count);
-    sender.Close();
-    EXPECT_FALSE(sender.Connected());
-  };
-  Open();
-  ASSERT_TRUE(peer.Write(Sequence(8)));
-  ASSERT_TRUE(loop.RunUntil([&] { return !counts.empty(); }));
-  EXPECT_FALSE(port.Connected());
-
-  port.OnRxChar = [&](TCustomComPort&, int count) { counts.push_back(count); };
-  Open();
-  ASSERT_TRUE(peer.Write(Sequence(4)));
-  ASSERT_TRUE(loop.RunUntil([&] { return counts.size() == 2; }));
-  EXPECT_EQ(counts.back(), 4);
 }
 
 TEST_F(ComPortWin32Test, OpeningsReadsAndWritesLeaveNoHandleBehind) {
@@ -559,8 +416,8 @@ TEST_F(ComPortWin32Test, OpeningsReadsAndWritesLeaveNoHandleBehind) {
     Open();
     const Bytes frame = Sequence(6, tag);
     ASSERT_EQ(port.Write(frame.data(), 6), 6);
-    ASSERT_EQ(peer.Read(6, 2000ms), frame);
-    ASSERT_TRUE(peer.Write(frame));
+    ASSERT_EQ(line->Read(6, 2000ms), frame);
+    ASSERT_TRUE(line->Write(frame));
     ASSERT_TRUE(loop.RunUntil([&] { return received.size() == 6; }));
     EXPECT_EQ(received, frame);
     received.clear();
@@ -575,105 +432,6 @@ TEST_F(ComPortWin32Test, OpeningsReadsAndWritesLeaveNoHandleBehind) {
   SKIP_UNDER_WINE("the openings worked, but GetProcessHandleCount always reports 0");
   EXPECT_GT(before, 0u);
   EXPECT_EQ(after, before);
-}
-
-// ---- Hang-up -------------------------------------------------------------------------------
-
-TEST_F(ComPortWin32Test, HangUpIsAnnouncedOnceAndReadsAndWritesFail) {
-  // Only a line whose far end can be pulled away from here: the bridge under Wine does that
-  // when the peer lets go. On Windows this takes unplugging a USB port by hand.
-  if (!Env("ZPI_TEST_PEER_CLOSE_HANGS_UP")) GTEST_SKIP() << "closing the peer does not unplug the port";
-  Open();
-  peer.Close();
-  ASSERT_TRUE(loop.RunUntil([&] { return hangUps == 1; }));
-  loop.RunFor(100ms);
-  EXPECT_EQ(hangUps, 1);
-  EXPECT_TRUE(counts.empty());
-
-  Bytes in;
-  try {
-    Read(in, 8);
-    ADD_FAILURE() << "read after hang-up";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.Code(), 3);
-    EXPECT_GT(e.WinCode(), 0);
-  }
-  const Bytes frame = Sequence(8);
-  try {
-    port.Write(frame.data(), 8);
-    ADD_FAILURE() << "write after hang-up";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.Code(), 2);
-    EXPECT_GT(e.WinCode(), 0);
-  }
-  EXPECT_EQ(port.InputCount(), 0);  // gone: nothing waits, and no error box for it
-  EXPECT_NO_THROW(port.Close());
-  EXPECT_FALSE(port.Connected());
-}
-
-// ---- Time limits ---------------------------------------------------------------------------
-
-struct LimitCase {
-  const char* name;
-  TComTimeouts timeouts;
-  int sent;
-  int asked;
-  int minMs;  // the limit; the read must not end before it (less a little for the clock)
-};
-void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
-
-class ReadLimitTest : public ComPortWin32Test, public ::testing::WithParamInterface<LimitCase> {};
-
-TEST_P(ReadLimitTest, AReadOfMoreThanArrivesReturnsTheShorterCountAfterItsLimit) {
-  const LimitCase& c = GetParam();
-  port.SetHandOff(nullptr);
-  port.Timeouts = c.timeouts;
-  Open();
-  ASSERT_TRUE(peer.Write(Sequence(static_cast<std::size_t>(c.sent))));
-  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == c.sent; }));
-  Bytes in;
-  const auto start = Clock::now();
-  EXPECT_EQ(Read(in, c.asked), c.sent);  // a time limit is no failure
-  const auto ms = MsSince(start);
-  EXPECT_EQ(in, Sequence(static_cast<std::size_t>(c.sent)));
-  EXPECT_GE(ms, c.minMs - 16);  // the system's timers tick coarsely
-  EXPECT_LT(ms, 2000);          // a limit, not a speed test
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Limits, ReadLimitTest,
-    ::testing::Values(LimitCase{"Tool", {200, 100, 100, 2, 2}, 3, 10, 200},       // the gap after the last byte
-                      LimitCase{"Total", {0, 2, 30, 2, 2}, 3, 10, 50},            // 2*10+30
-                      LimitCase{"Interval", {40, 0, 0, 2, 2}, 3, 10, 40},
-                      LimitCase{"Immediate", {-1, 0, 0, 100, 1000}, 2, 9, 0},     // the component's own default
-                      LimitCase{"NothingArrives", {-1, 1, 40, 2, 2}, 0, 5, 45}),  // 1*5+40
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(ComPortWin32Test, AWriteStopsAtItsLimitWhenTheOtherSideTakesNothing) {
-  port.SetHandOff(nullptr);
-  port.Timeouts = {200, 0, 60, 0, 60};
-  Open();
-  const Bytes big(1 << 20, 0x55);  // more than the driver and the peer's queue hold
-  const auto start = Clock::now();
-  const int n = port.Write(big.data(), static_cast<int>(big.size()));
-  const auto ms = MsSince(start);
-  EXPECT_LT(n, static_cast<int>(big.size()));
-  EXPECT_GE(ms, 60 - 16);
-  EXPECT_LT(ms, 2000);
-}
-
-TEST_F(ComPortWin32Test, ClearBufferDiscardsWhatWaits) {
-  port.SetHandOff(nullptr);
-  Open();
-  ASSERT_TRUE(peer.Write(Sequence(10)));
-  ASSERT_TRUE(WaitFor([&] { return port.InputCount() == 10; }));
-  port.ClearBuffer(false, true);
-  EXPECT_EQ(port.InputCount(), 10);
-  port.ClearBuffer(true, false);
-  EXPECT_EQ(port.InputCount(), 0);
-  char b[4] = {};
-  EXPECT_EQ(port.Read(b, 0), 0);
-  EXPECT_THROW((void)port.Read(nullptr, 4), EComPort);
 }
 
 // ---- The simulated unit --------------------------------------------------------------------
