@@ -7,6 +7,10 @@
 // Qt
 #include <QElapsedTimer>
 
+// Std
+#include <chrono>
+#include <thread>
+
 // System
 #include <fcntl.h>
 #include <sys/file.h>
@@ -107,11 +111,35 @@ TEST_F(PortConnection, ClosingByTheButtonWritesBelowTheLinesSinceOpening) {
 
 TEST_F(PortConnection, OpeningDiscardsWhatWaitedOnTheLine) {
   const std::uint8_t stale[] = {0x01, 0x02, 0x03};
+  ASSERT_TRUE(pty.Write(stale));  // waits in the port's queue before anyone opens it
   Click();
   ASSERT_TRUE(form->VCP.Connected());
   EXPECT_EQ(form->VCP.InputCount(), 0);
+  // What arrives after the opening is heard, and nothing before it was.
   ASSERT_TRUE(pty.Write(stale));
-  ASSERT_TRUE(WaitUntil([&] { return form->Transfer.Code10 > 0; }));  // the short read reached the dispatcher
+  ASSERT_TRUE(WaitUntil([&] { return form->Transfer.Code10 > 0; }));
+  EXPECT_EQ(form->Transfer.Code10, 1u);
+}
+
+// A delayed close that falls due while the receive handler lets pending messages run closes
+// the port there; the handler then reads nothing and no error box follows.
+TEST_F(PortConnection, ACloseDueInsideTheReceiveHandlerEndsItQuietly) {
+  Click();
+  ASSERT_TRUE(form->VCP.Connected());
+  const std::uint8_t bytes[] = {0xBC, 0x12, 0x02};
+  ASSERT_TRUE(pty.Write(bytes));
+  // Bytes waiting, without running the window's events (which would read them).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (form->VCP.InputCount() < 3 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  ASSERT_EQ(form->VCP.InputCount(), 3);
+  form->Timer2->setInterval(0);  // due at the handler's first look at pending messages
+  form->Timer2->start();
+  form->VCPRxChar(3);
+  EXPECT_FALSE(form->VCP.Connected());
+  EXPECT_EQ(LogLines(*form).last(), QStringLiteral("Conexão fechada..."));
+  EXPECT_EQ(form->Transfer.Code10, 0u);  // nothing dispatched
+  EXPECT_EQ(boxes->Count(), 0u);
 }
 
 TEST_F(PortConnection, AHeldPortLeavesTheButtonUpAndTheLogUnchanged) {
