@@ -62,6 +62,22 @@ void TSpeedButton::nextCheckState() {
 
 // ---- TUpDown ----------------------------------------------------------------------------
 
+TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {
+  connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (limit_ > 0 && text.size() <= limit_) setMaxLength(limit_);
+  });
+}
+
+void TEdit::SetTextLimit(int limit) {
+  limit_ = limit > 0 ? limit : 0;
+  if (limit_ > 0 && text().size() <= limit_) setMaxLength(limit_);
+}
+
+void TEdit::ShowWhole(const QString& text) {
+  if (text.size() > maxLength()) setMaxLength(static_cast<int>(text.size()));
+  setText(text);
+}
+
 TUpDown::TUpDown(QLineEdit* associate, int min, int max, int position, QWidget* parent)
     : QWidget(parent), Min(min), Max(max), associate_(associate), position_(position) {
   up_ = new QToolButton(this);

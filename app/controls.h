@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <QTextEdit>
@@ -16,7 +17,6 @@
 // Std
 #include <functional>
 
-class QLineEdit;
 class QProgressBar;
 class QToolButton;
 
@@ -57,6 +57,21 @@ class TSpeedButton : public QPushButton {
 
  protected:
   void nextCheckState() override;
+};
+
+// An edit box with a text limit of its own (0: none). A value the program shows may be longer
+// (a value read from the unit): it is shown whole and the limit is lifted while it is shown;
+// as soon as the text fits again (cleared, filled in, edited down) the box's own limit holds.
+class TEdit : public QLineEdit {
+  Q_OBJECT
+ public:
+  explicit TEdit(QWidget* parent = nullptr);
+  void SetTextLimit(int limit);
+  [[nodiscard]] int TextLimit() const { return limit_; }
+  void ShowWhole(const QString& text);
+
+ private:
+  int limit_ = 0;
 };
 
 // An up-down spinner beside an edit box: its arrows step Position by 1 between Min and Max,

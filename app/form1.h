@@ -44,6 +44,7 @@ class QPushButton;
 class QTimer;
 class TClickLabel;
 class TDropDownCombo;
+class TEdit;
 class TRichLog;
 class TSpeedButton;
 class TUpDown;
@@ -169,8 +170,8 @@ class TForm1 : public QWidget {
   QGroupBox* GB_VMX = nullptr;
   QGroupBox* GB_VMX_BZ = nullptr;
   QGroupBox* GB_VMX_EV = nullptr;
-  QLineEdit* ED_VMX = nullptr;
-  QLineEdit* ED_TVMX = nullptr;
+  TEdit* ED_VMX = nullptr;
+  TEdit* ED_TVMX = nullptr;
   TUpDown* UD_VMX = nullptr;
   TUpDown* UD_TVMX = nullptr;
   QCheckBox* CB_BZ_VMX_IN = nullptr;
@@ -182,8 +183,8 @@ class TForm1 : public QWidget {
   QGroupBox* GB_VCH = nullptr;
   QGroupBox* GB_VCH_BZ = nullptr;
   QGroupBox* GB_VCH_EV = nullptr;
-  QLineEdit* ED_VCH = nullptr;
-  QLineEdit* ED_TVCH = nullptr;
+  TEdit* ED_VCH = nullptr;
+  TEdit* ED_TVCH = nullptr;
   TUpDown* UD_VCH = nullptr;
   TUpDown* UD_TVCH = nullptr;
   QCheckBox* CB_BZ_VCH_IN = nullptr;
@@ -195,8 +196,8 @@ class TForm1 : public QWidget {
   QGroupBox* GB_RPX = nullptr;
   QGroupBox* GB_RPX_IN = nullptr;   // buzzer boxes
   QGroupBox* GB_RPX_OUT = nullptr;  // event boxes
-  QLineEdit* ED_RPX = nullptr;
-  QLineEdit* ED_TRPX = nullptr;
+  TEdit* ED_RPX = nullptr;
+  TEdit* ED_TRPX = nullptr;
   TUpDown* UD_RPX = nullptr;
   TUpDown* UD_TRPX = nullptr;
   QCheckBox* CB_BZ_RPX_IN = nullptr;
@@ -208,8 +209,8 @@ class TForm1 : public QWidget {
   QGroupBox* GB_OSC = nullptr;
   QGroupBox* GB_OSC_IN = nullptr;
   QGroupBox* GB_OSC_OUT = nullptr;
-  QLineEdit* ED_TOSC = nullptr;
-  QLineEdit* ED_XOSC = nullptr;
+  TEdit* ED_TOSC = nullptr;
+  TEdit* ED_XOSC = nullptr;
   TUpDown* UD_TOSC = nullptr;
   TUpDown* UD_XOSC = nullptr;
   QCheckBox* CB_BZ_OSC_IN = nullptr;
@@ -221,9 +222,9 @@ class TForm1 : public QWidget {
   QGroupBox* GB_BGL = nullptr;
   QGroupBox* GB_BGL_IN = nullptr;
   QGroupBox* GB_BGL_OUT = nullptr;
-  QLineEdit* ED_VBGL = nullptr;
-  QLineEdit* ED_RBGL = nullptr;
-  QLineEdit* ED_TBGL = nullptr;
+  TEdit* ED_VBGL = nullptr;
+  TEdit* ED_RBGL = nullptr;
+  TEdit* ED_TBGL = nullptr;
   TUpDown* UD_VBGL = nullptr;
   TUpDown* UD_RBGL = nullptr;
   TUpDown* UD_TBGL = nullptr;
@@ -234,13 +235,13 @@ class TForm1 : public QWidget {
   QCheckBox* CB_EV_BGL_OUT = nullptr;
 
   QGroupBox* GB_ACP = nullptr;
-  QLineEdit* ED_ACP = nullptr;
+  TEdit* ED_ACP = nullptr;
   TUpDown* UD_ACP = nullptr;
   QCheckBox* CB_BZ_ACP = nullptr;
   QCheckBox* CB_EV_ACP = nullptr;
 
   QGroupBox* GB_ACN = nullptr;
-  QLineEdit* ED_ACN = nullptr;
+  TEdit* ED_ACN = nullptr;
   TUpDown* UD_ACN = nullptr;
   QCheckBox* CB_BZ_ACN = nullptr;
   QCheckBox* CB_EV_ACN = nullptr;
@@ -263,9 +264,9 @@ class TForm1 : public QWidget {
   QGroupBox* GB_EBK = nullptr;
   QGroupBox* GB_EBK_IN = nullptr;
   QGroupBox* GB_EBK_OUT = nullptr;
-  QLineEdit* ED_VEBK = nullptr;
-  QLineEdit* ED_REBK = nullptr;
-  QLineEdit* ED_TEBK = nullptr;
+  TEdit* ED_VEBK = nullptr;
+  TEdit* ED_REBK = nullptr;
+  TEdit* ED_TEBK = nullptr;
   TUpDown* UD_VEBK = nullptr;
   TUpDown* UD_REBK = nullptr;
   TUpDown* UD_TEBK = nullptr;

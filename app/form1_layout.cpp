@@ -94,14 +94,13 @@ constexpr int UpDownDrop = 3;  // the start-up tick lifts the spinners by this m
 
 // One value of a group: its label, the edit box and the spinner beside it, at the right.
 // Returns the edit box; the spinner is stored through `upDown`.
-QLineEdit* ValueRow(QGroupBox* group, const QString& caption, const char* editName, const char* upDownName,
+TEdit* ValueRow(QGroupBox* group, const QString& caption, const char* editName, const char* upDownName,
                     int y, int maxLength, int min, int max, int position, TUpDown*& upDown,
                     int labelHeight = EditHeight) {
   const int editX = group->width() - 6 - UpDownWidth - EditWidth;
   QLabel* label = Label(group, caption, 8, y + (EditHeight - labelHeight) / 2, editX - 3 - 8, labelHeight);
-  auto* edit = Place<QLineEdit>(group, editName, editX, y, EditWidth, EditHeight);
-  if (maxLength > 0)
-    edit->setMaxLength(maxLength);
+  auto* edit = Place<TEdit>(group, editName, editX, y, EditWidth, EditHeight);
+  edit->SetTextLimit(maxLength);
   edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   edit->setAccessibleName(Plain(group->title()) + QStringLiteral(": ") + Plain(caption));
   label->setBuddy(edit);

@@ -24,15 +24,11 @@ void Write(const ConditionBoxes& b, const AlertChoices& c) {
 
 // A value read from the unit may be longer than the box lets the user type (an idling time
 // of 120 in a two-character box); it is shown whole rather than cut to another number.
-void ShowText(QLineEdit* edit, const std::string& text) {
-  const QString shown = QString::fromStdString(text);
-  if (shown.size() > edit->maxLength()) edit->setMaxLength(static_cast<int>(shown.size()));
-  edit->setText(shown);
-}
+void ShowText(TEdit* edit, const std::string& text) { edit->ShowWhole(QString::fromStdString(text)); }
 
 }  // namespace
 
-QLineEdit* PanelEdit(const TForm1& f, ConfigEdit edit) {
+TEdit* PanelEdit(const TForm1& f, ConfigEdit edit) {
   switch (edit) {
     case ConfigEdit::ACP: return f.ED_ACP;
     case ConfigEdit::ACN: return f.ED_ACN;

@@ -6,7 +6,7 @@
 #include "config/panel_values.h"
 
 class QCheckBox;
-class QLineEdit;
+class TEdit;
 class TForm1;
 
 enum class Condition { VMX, VCH, RPX, OSC, BGL };
@@ -19,7 +19,7 @@ struct ConditionBoxes {
   QCheckBox* EV_OUT;
 };
 
-[[nodiscard]] QLineEdit* PanelEdit(const TForm1& form, ConfigEdit edit);
+[[nodiscard]] TEdit* PanelEdit(const TForm1& form, ConfigEdit edit);
 [[nodiscard]] ConditionBoxes Boxes(const TForm1& form, Condition condition);
 
 [[nodiscard]] ConfigPanelValues ReadPanelValues(const TForm1& form);

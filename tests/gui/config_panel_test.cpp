@@ -306,6 +306,33 @@ TEST_F(ConfigPanelTest, ReadValuesLongerThanTheBoxesAreShownWhole) {
   ExpectTransferOf(unit);
 }
 
+// A box's own limit is lifted only while a longer read value is shown: a stock fill, the
+// panel cleared on opening, or the value edited down bring it back.
+TEST_F(ConfigPanelTest, ALiftedTextLimitComesBackWhenTheLongValueGoes) {
+  ConfigRecord unit = DefaultConfig();
+  unit.TOSC = 120;
+  const auto showRead = [&] {
+    form->RxImage = EncodeConfigImage(unit).image;
+    form->FinishConfigRead();
+    ASSERT_EQ(form->ED_TOSC->text(), "120");
+    EXPECT_EQ(form->ED_TOSC->maxLength(), 3);
+  };
+  showRead();
+  form->B_SetDefaultsClick();
+  EXPECT_EQ(form->ED_TOSC->maxLength(), 2);
+  showRead();
+  form->ButtonVCPState(true);  // the panel cleared as on opening
+  EXPECT_EQ(form->ED_TOSC->maxLength(), 2);
+  showRead();
+  form->ED_TOSC->setFocus();
+  form->ED_TOSC->end(false);
+  QTest::keyClick(form->ED_TOSC, Qt::Key_Backspace);
+  EXPECT_EQ(form->ED_TOSC->text(), "12");
+  EXPECT_EQ(form->ED_TOSC->maxLength(), 2);
+  QTest::keyClick(form->ED_TOSC, Qt::Key_5);
+  EXPECT_EQ(form->ED_TOSC->text(), "12");
+}
+
 TEST_F(ConfigPanelTest, InvalidReadWritesAStockRecord) {
   struct Case {
     bool ventora;
