@@ -7,6 +7,8 @@
 #include "app/platform.h"
 #include "app/tool_version.h"
 #include "config/config_record.h"
+#include "service/service_engine.h"
+#include "service/window_front_end.h"
 #include "update/version_fetcher.h"
 
 // Qt
@@ -22,8 +24,6 @@
 #include <string>
 #include <vector>
 
-TForm1* Form1 = nullptr;
-
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("ZPiTool"));
@@ -33,6 +33,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setFixedSize(NarrowClientWidth, ClientHeight);
 
   BuildControls();
+  frontEnd_ = std::make_unique<TWindowFrontEnd>(*this);
+  engine_ = std::make_unique<ServiceEngine>(*frontEnd_);
   CppWebBrowser1 = new TVersionFetcher(this);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
@@ -41,7 +43,6 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   SetUpPort();
   BindHandlers();
   qApp->installEventFilter(this);
-  Form1 = this;
   FormCreate();
 }
 
@@ -57,8 +58,6 @@ TForm1::~TForm1() {
   }
   for (QTimer* timer : {Timer1, Timer2, Timer3, Timer4, Timer5})
     timer->stop();
-  if (Form1 == this)
-    Form1 = nullptr;
 }
 
 void TForm1::SetUpPort() {

@@ -5,20 +5,21 @@
 //   app/form1_layout.cpp      the controls and their places
 //   serial/port_connection.cpp   ComboBox1DropDown, ButtonVCPClick, ButtonVCPState, Timer2Timer
 //   protocol/dispatcher.cpp      VCPRxChar
-//   transfer/block_transfer.cpp  TxInit, Timer1Timer, SendPackage
+//   transfer/block_transfer.cpp  Timer1Timer
 //   transfer/firmware_upload.cpp B_FwTxClick, B_FwJumpClick
-//   transfer/config_read.cpp     B_GetConfigClick, Timer3Timer, RequestPackage
-//   config/config_panel.cpp      B_SetConfigClick, fill buttons, ShowConfigRecord, FinishConfigRead, buzzer boxes
+//   transfer/config_read.cpp     B_GetConfigClick, Timer3Timer
+//   config/config_panel.cpp      B_SetConfigClick, fill buttons, ShowConfigRecord, buzzer boxes
+// The protocol side (the dispatcher's decisions, transfers, reads and their state) is the
+// service engine's (service/service_engine.h); these handlers hand it bytes, ticks and
+// requests, and service/window_front_end.cpp carries out what it asks of the window.
 //   config/remote_listing.cpp    B_RemConfigClick
 //   release/release_mode.cpp     AddReleaseId, L_ClearClick, Edit1Change, Label*Click, scanner input
 //   update/version_check.cpp     DeleteOldExecutables, Timer4Timer, L_MsgClick, L_Site*
 
 // lib
 #include "config/config_record.h"
-#include "protocol/frame.h"
 #include "release/release_core.h"
 #include "serial/comport.h"
-#include "transfer/transfer_core.h"
 
 // Qt
 #include <QIcon>
@@ -49,6 +50,8 @@ class TRichLog;
 class TSpeedButton;
 class TUpDown;
 class TVersionFetcher;
+class ServiceEngine;
+class TWindowFrontEnd;
 
 // Held modifier keys of a key press.
 enum TShiftFlag : unsigned { ssShift = 1, ssAlt = 2, ssCtrl = 4 };
@@ -93,26 +96,20 @@ class TForm1 : public QWidget {
 
   // ---- protocol/ ----
   void VCPRxChar(int Count);
-  // The bytes of one receive event, judged as one frame and acted on.
-  void DispatchReceived(std::span<const std::uint8_t> bytes);
   void VCPHangUp();  // the unit was unplugged
 
   // ---- transfer/ ----
-  void TxInit();
   void Timer1Timer();
-  void SendPackage();
   void B_FwTxClick();
   void B_FwJumpClick();
   void B_GetConfigClick();
   void Timer3Timer();
-  void RequestPackage();
 
   // ---- config/ ----
   void B_SetConfigClick();
   void B_SetDefaultsClick();
   void B_SetVentoraClick();
   void ShowConfigRecord(const ConfigRecord& record);
-  void FinishConfigRead();
   void B_RemConfigClick();
   void CB_BZ_VMX_INClick();
   void CB_BZ_VMX_OUTClick();
@@ -288,12 +285,11 @@ class TForm1 : public QWidget {
   QTimer* Timer4 = nullptr;  // 1000 ms, version check
   QTimer* Timer5 = nullptr;  // 10 ms, once after start-up
 
+  // The unit's service: what the window hands bytes, ticks and requests to.
+  [[nodiscard]] ServiceEngine& Engine() { return *engine_; }
+  [[nodiscard]] const ServiceEngine& Engine() const { return *engine_; }
+
   // ---- State ----
-  TDeviceInfo DeviceInfo;        // the unit last heard
-  bool IdentityHandled = false;  // one device-information frame acted on per connection
-  TransferState Transfer;        // the block transfer and the configuration read
-  ConfigImage RxImage{};         // filled by the configuration read
-  EncodedConfig TxConfig;        // the image a configuration write sends, and its trailer
   ReleaseState Release;          // identifier list and scanner collection
   int VersionTicks = 0;          // N of the version check
   QString DownloadAddress;       // kept for the click on the offer label
@@ -310,16 +306,6 @@ class TForm1 : public QWidget {
   const QEvent* previewedKey_ = nullptr;
   QPointer<QWidget> previewedTarget_;
   void BuzzerClick(QCheckBox* changed, QCheckBox* in, QCheckBox* out, QCheckBox* during);
-  // protocol/dispatcher.cpp: one accepted frame; false for the ends that skip the
-  // trailing-bytes count (and for payloads too short to read).
-  bool HandleUnitFrame(const CheckedFrame& frame);
-  bool HandleAck(std::span<const std::uint8_t> payload);
-  bool HandleDeviceInfo(std::span<const std::uint8_t> payload);
-  bool HandleConfigData(std::span<const std::uint8_t> payload);
-  // transfer/block_transfer.cpp: one tick of the block transfer (Timer1) or of the
-  // configuration read (Timer3), which share their state, resends and give-up.
-  void PacedTick(QTimer* timer, void (TForm1::*send)(), const char* noConnectionTitle,
-                 const std::function<void()>& showGiveUp);
+  std::unique_ptr<TWindowFrontEnd> frontEnd_;
+  std::unique_ptr<ServiceEngine> engine_;
 };
-
-extern TForm1* Form1;

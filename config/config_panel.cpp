@@ -1,11 +1,11 @@
-// The configuration panel: the write with its checks, the two fill buttons, showing a read
-// record, the end of a configuration read, and the buzzer boxes' interlock.
+// The configuration panel: the write with its checks, the two fill buttons, showing a record
+// (read from the unit, or a stock one about to replace it), and the buzzer boxes' interlock.
 #include "app/controls.h"
 #include "app/form1.h"
 #include "app/platform.h"
 #include "config/panel_controls.h"
 #include "config/panel_values.h"
-#include "transfer/transfer_core.h"
+#include "service/service_engine.h"
 
 // Qt
 #include <QCheckBox>
@@ -40,12 +40,7 @@ void TForm1::B_SetConfigClick() {
     if (check.failedEdit) PanelEdit(*this, *check.failedEdit)->clear();
     return;
   }
-  TxConfig = EncodeConfigImage(*check.record);
-  Transfer.Kind = TransferConfig;
-  Transfer.Data = TxConfig.image;
-  Transfer.Length = static_cast<std::uint32_t>(TxConfig.image.size());
-  Transfer.Trailer = TxConfig.trailer;
-  TxInit();
+  Engine().WriteConfig(*check.record);
 }
 
 void TForm1::B_SetDefaultsClick() {
@@ -93,27 +88,6 @@ void TForm1::B_SetVentoraClick() {
 
 void TForm1::ShowConfigRecord(const ConfigRecord& record) {
   WritePanelValues(*this, PanelValuesOf(record));
-}
-
-void TForm1::FinishConfigRead() {
-  const bool ventora = Cb_Ventora->isChecked();
-  const DecodedConfig decoded = DecodeConfigImage(RxImage, ventora);
-  if (decoded.errors == 0) {
-    ShowConfigRecord(decoded.record);
-    Log->Add(QStringLiteral("Leitura da configuração interna concluída!"));
-    B_SetConfig->setEnabled(true);
-    return;
-  }
-  Log->SetColor(Qt::red);
-  Log->Add(QStringLiteral("Configuração inválida!"));
-  if (ventora) {
-    Log->Add(QStringLiteral("Preparando configuração Ventora..."));
-    B_SetVentoraClick();
-  } else {
-    Log->Add(QStringLiteral("Preparando configuração padrão..."));
-    B_SetDefaultsClick();
-  }
-  B_SetConfigClick();
 }
 
 void TForm1::BuzzerClick(QCheckBox* changed, QCheckBox* in, QCheckBox* out, QCheckBox* during) {

@@ -33,14 +33,21 @@ def config_data(image, base=0x10000):
     return out
 
 
-def events(*chunks):
-    """The dispatcher's input: each event is a length byte and at most 255 bytes."""
+def engine_steps(*steps):
+    """The engine's input: receive events (a step byte 0, a two-byte length and the bytes) and
+    single-byte steps: 5 tick, 6 upload, 7 read, 8 panel write (then its values), 9 jump,
+    10 new connection, 11 port closed or opened again."""
     out = b""
-    for chunk in chunks:
-        for i in range(0, len(chunk), 255):
-            part = chunk[i:i + 255]
-            out += bytes([len(part)]) + part
+    for step in steps:
+        if isinstance(step, int):
+            out += bytes([step])
+        else:
+            out += bytes([0]) + struct.pack(">H", len(step)) + step
     return out
+
+
+def ack(index):
+    return frame(2, struct.pack(">H", index))
 
 
 def write(target, name, data):
@@ -62,8 +69,11 @@ write("version_token", "own", b"<p>#*$(002.046.066@@002.046.066)$*#</p>")
 write("version_token", "newer", b"x#*$(002.047.067@@002.047.067)$*#")
 texts = [b"11", b"11", b"120", b"5", b"90", b"5", b"4500", b"5", b"6", b"7", b"40", b"900", b"5"]
 write("remote_commands", "defaults", bytes([9, 4, 2]) + b"".join(bytes([len(t)]) + t for t in texts) + bytes([1, 0, 0, 1, 0] * 5) + bytes([1, 1, 1, 1]))
-write("dispatcher", "identity_then_read", events(frame(4, device_info()), *config_data(image)))
-write("dispatcher", "old_firmware", events(frame(4, device_info(minor=45)), frame(2, b"\x00\x01"), frame(2, b"\x07\x60")))
-write("dispatcher", "invalid_config", events(frame(4, device_info()), *config_data(b"\x00" * 2032)))
-write("dispatcher", "operating_mode", events(frame(4, device_info(mode=0)), frame(11)))
-write("dispatcher", "noise", events(b"\xbc\x12\x02", b"\x55" * 9, frame(11, b"", 0x11)))
+answers = config_data(image)
+write("engine", "identity_then_read", engine_steps(frame(4, device_info()), *[x for a in answers for x in (a, 5)]))
+write("engine", "old_firmware", engine_steps(frame(4, device_info(minor=45)), ack(1), ack(2), 5, 5, 5, ack(3), ack(0x760)))
+write("engine", "invalid_config", engine_steps(frame(4, device_info()), *config_data(b"\x00" * 2032), *[ack(i) for i in range(1, 45)]))
+write("engine", "operating_mode", engine_steps(frame(4, device_info(mode=0)), frame(11)))
+write("engine", "noise", engine_steps(b"\xbc\x12\x02", b"\x55" * 9, frame(11, b"", 0x11), frame(3), 5, 5))
+write("engine", "panel_write_then_unplug", engine_steps(8, *([0] * 35), ack(1), 11, 5, 10, frame(4, device_info(kind=2))))
+write("engine", "read_then_write", engine_steps(frame(4, device_info()), answers[0], 8, *([7] * 35), 5, 7, 5))

@@ -5,6 +5,7 @@
 // lib
 #include "app/controls.h"
 #include "app/platform.h"
+#include "service/service_engine.h"
 
 // Qt
 #include <QCheckBox>
@@ -88,7 +89,7 @@ void TForm1::ButtonVCPState(bool open) {
 
   if (open) {
     ButtonVCP->AllowAllUp = false;
-    IdentityHandled = false;
+    Engine().NewConnection();
     Log->Clear();
     for (TDropDownCombo* list : {CB_PING, CB_A232, CB_B232})
       list->setCurrentIndex(-1);

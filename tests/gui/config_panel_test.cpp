@@ -2,7 +2,9 @@
 // the buzzer interlock, the end of a configuration read and the remote command listing.
 #include "config/panel_controls.h"
 #include "config/panel_values.h"
+#include "service/service_engine.h"
 #include "support/gui_support.h"
+#include "support/unit_frames.h"
 
 // Qt
 #include <QColor>
@@ -46,17 +48,22 @@ class ConfigPanelTest : public WindowTest {
   // What a passing write hands to the transfer engine.
   void ExpectTransferOf(const ConfigRecord& record) {
     const EncodedConfig expected = EncodeConfigImage(record);
-    EXPECT_EQ(form->TxConfig.image, expected.image);
-    EXPECT_EQ(form->TxConfig.trailer, expected.trailer);
-    EXPECT_EQ(form->Transfer.Kind, TransferConfig);
-    EXPECT_EQ(form->Transfer.Data.data(), form->TxConfig.image.data());
-    EXPECT_EQ(form->Transfer.Data.size(), ConfigImageSize);
-    EXPECT_EQ(form->Transfer.Length, ConfigImageSize);
-    EXPECT_EQ(form->Transfer.Trailer, expected.trailer);
+    EXPECT_EQ(form->Engine().TxConfig().image, expected.image);
+    EXPECT_EQ(form->Engine().TxConfig().trailer, expected.trailer);
+    EXPECT_EQ(form->Engine().Transfer().Kind, TransferConfig);
+    EXPECT_EQ(form->Engine().Transfer().Data.data(), form->Engine().TxConfig().image.data());
+    EXPECT_EQ(form->Engine().Transfer().Data.size(), ConfigImageSize);
+    EXPECT_EQ(form->Engine().Transfer().Length, ConfigImageSize);
+    EXPECT_EQ(form->Engine().Transfer().Trailer, expected.trailer);
+  }
+  // The unit's five answers to a configuration read come in: the read ends with `image`.
+  void DeliverRead(const ConfigImage& image) {
+    for (std::uint32_t index = 1; index <= ReadBlockCount; ++index)
+      form->Engine().Receive(ReadAnswerFrame(image, form->Engine().DeviceInfo().ConfigBaseAddress, index));
   }
   void ExpectNothingSent() {
-    EXPECT_EQ(form->Transfer.Kind, 0);
-    EXPECT_EQ(form->TxConfig.image, ConfigImage{});
+    EXPECT_EQ(form->Engine().Transfer().Kind, 0);
+    EXPECT_EQ(form->Engine().TxConfig().image, ConfigImage{});
   }
 };
 
@@ -115,13 +122,13 @@ TEST_F(ConfigPanelTest, WriteChecksEachField) {
     if (c.passes) {
       EXPECT_TRUE(ErrorBoxes().empty());
       // The image sent holds the defaults with the typed number in its place.
-      EXPECT_EQ(form->Transfer.Kind, TransferConfig);
-      const DecodedConfig sent = DecodeConfigImage(form->TxConfig.image, false);
+      EXPECT_EQ(form->Engine().Transfer().Kind, TransferConfig);
+      const DecodedConfig sent = DecodeConfigImage(form->Engine().TxConfig().image, false);
       ASSERT_EQ(sent.errors, 0u);
       ConfigPanelValues expectedSent = PanelValuesOf(DefaultConfig());
       expectedSent[c.edit] = std::to_string(c.text.toUInt());
       EXPECT_EQ(PanelValuesOf(sent.record).Text, expectedSent.Text);
-      EXPECT_EQ(form->TxConfig.trailer, MakeTrailer(form->TxConfig.image));
+      EXPECT_EQ(form->Engine().TxConfig().trailer, MakeTrailer(form->Engine().TxConfig().image));
       // The port is closed: the engine reports it.
       ASSERT_EQ(boxes->Count(), 1u);
       EXPECT_EQ(boxes->Calls()[0].title, "ERRO #0x01");
@@ -272,9 +279,8 @@ TEST_F(ConfigPanelTest, ValidReadIsShown) {
   unit.VMX = 200;  // outside the write bounds, still shown
   unit.RPX_Alerts = {.BZ_IN = false, .BZ_OUT = false, .BZ_WH = true, .EV_IN = true, .EV_OUT = false};
   unit.BZ_ACN = true;
-  form->RxImage = EncodeConfigImage(unit).image;
   Click(form->B_SetDefaults);  // something else on the panel first
-  form->FinishConfigRead();
+  DeliverRead(EncodeConfigImage(unit).image);
   EXPECT_EQ(form->ED_VMX->text(), "200");
   EXPECT_EQ(Panel().Choices, PanelValuesOf(unit).Choices);
   EXPECT_EQ(Panel().Text, PanelValuesOf(unit).Text);
@@ -294,8 +300,7 @@ TEST_F(ConfigPanelTest, ReadValuesLongerThanTheBoxesAreShownWhole) {
   unit.TOSC = 120;
   unit.TVMX = 255;
   unit.RPX = 65535;
-  form->RxImage = EncodeConfigImage(unit).image;
-  form->FinishConfigRead();
+  DeliverRead(EncodeConfigImage(unit).image);
   EXPECT_EQ(form->ED_TOSC->text(), "120");
   EXPECT_EQ(form->ED_TVMX->text(), "255");
   EXPECT_EQ(form->ED_RPX->text(), "65535");
@@ -312,8 +317,7 @@ TEST_F(ConfigPanelTest, ALiftedTextLimitComesBackWhenTheLongValueGoes) {
   ConfigRecord unit = DefaultConfig();
   unit.TOSC = 120;
   const auto showRead = [&] {
-    form->RxImage = EncodeConfigImage(unit).image;
-    form->FinishConfigRead();
+    DeliverRead(EncodeConfigImage(unit).image);
     ASSERT_EQ(form->ED_TOSC->text(), "120");
     EXPECT_EQ(form->ED_TOSC->maxLength(), 3);
   };
@@ -347,8 +351,7 @@ TEST_F(ConfigPanelTest, InvalidReadWritesAStockRecord) {
                         Case{true, defaults, "Preparando configuração Ventora...", &VentoraPreset()}}) {
     NewForm();
     form->Cb_Ventora->setChecked(c.ventora);
-    form->RxImage = c.image;
-    form->FinishConfigRead();
+    DeliverRead(c.image);
     const QStringList lines = LogLines(*form);
     ASSERT_GE(lines.size(), 2);
     EXPECT_EQ(lines[0], QString::fromUtf8("Configuração inválida!"));

@@ -116,7 +116,7 @@ TEST_F(Faults, SilenceMidUploadGivesUp) {
   options.firmwareMinor = 45;
   StartFaultyUnit({{SimFaultKind::SilentFrom, 700, 0}}, options);
   ASSERT_TRUE(WaitForBox("ERRO #0x02", 60s)) << Diagnose();
-  EXPECT_EQ(form->Transfer.Index, 700u);
+  EXPECT_EQ(form->Engine().Transfer().Index, 700u);
   EXPECT_FALSE(LogLines(*form).contains("Atualização concluída com sucesso!"));
   ExpectNextUnitServed(1);
 }
@@ -169,7 +169,7 @@ TEST_F(Faults, EachBadAnswerLeavesItsOwnTrace) {
     StartFaultyWrite({{c.kind, FirstWriteFrame + 3, c.param}, {SimFaultKind::SilentFrom, FirstWriteFrame + 4, 0}});
     ASSERT_TRUE(WaitForBox("ERRO #0x02")) << Diagnose();
     if (c.counter) {
-      EXPECT_EQ(form->Transfer.*c.counter, 1u);
+      EXPECT_EQ(form->Engine().Transfer().*c.counter, 1u);
     }
     if (c.logLine) {
       EXPECT_TRUE(LogLines(*form).contains(c.logLine));

@@ -1,5 +1,6 @@
 // The automatic service flow end to end: the real window (offscreen) and the real serial
 // port against the simulated unit on a pseudo-terminal. Only the message boxes are recorded.
+#include "service/service_engine.h"
 #include "support/service_fixture.h"
 
 #include "config/config_record.h"
@@ -219,6 +220,11 @@ TEST_F(ServiceFlow, DiscontinuedKindIsWarnedInRedAndStillRead) {
   EXPECT_TRUE(LogLines(*form).contains(
       "Essa versão do zpi está descontinuada, entre em contato com a Kestrona para mais informações!"));
   EXPECT_EQ(form->Log->Color(), QColor(255, 0, 0));
+  // The warning's own line is red, and the identity above it is not.
+  const int warning = static_cast<int>(LogLines(*form).indexOf(
+      "Essa versão do zpi está descontinuada, entre em contato com a Kestrona para mais informações!"));
+  EXPECT_EQ(form->Log->LineColor(warning), QColor(255, 0, 0));
+  EXPECT_EQ(form->Log->LineColor(warning - 1), QColor(Qt::black));
   EXPECT_TRUE(FramesWith(*unit, CmdFirmwareBlock).empty());
 }
 
@@ -233,7 +239,7 @@ TEST_F(ServiceFlow, ASecondIdentityIsIgnoredUntilThePortReopens) {
   unit->Send(BuildFrame(CmdDeviceInfo, DeviceInfoPayload(other), UnitToTool));
   const QStringList before = LogLines(*form);
   EXPECT_FALSE(WaitUntil([&] { return LogLines(*form) != before; }, 300ms));
-  EXPECT_EQ(form->DeviceInfo.Id, unit->Info().Id);
+  EXPECT_EQ(form->Engine().DeviceInfo().Id, unit->Info().Id);
 
   // Closed and opened again: the unit's next announcement is acted on.
   form->ButtonVCP->click();
@@ -243,164 +249,4 @@ TEST_F(ServiceFlow, ASecondIdentityIsIgnoredUntilThePortReopens) {
   ASSERT_TRUE(WaitForLog("O ZPi está atualizado!", 5s));
   // The same unit again: the release list does not repeat it.
   EXPECT_EQ(IdListLines(*form).size(), 1);
-}
-
-TEST_F(ServiceFlow, ShortAndMisaddressedFramesAreCountedOrReported) {
-  StartUnit({});
-  Connect();
-  ASSERT_TRUE(WaitForLog("Leitura da configuração interna concluída!"));
-  Settle();
-  unit->Send({0xBC, 0x12, 0x02});                                      // short
-  ASSERT_TRUE(WaitUntil([&] { return form->Transfer.Code10 == 1; }, 2s));
-  unit->Send({0x55, 0x12, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});  // no start byte
-  ASSERT_TRUE(WaitUntil([&] { return form->Transfer.Code15 == 1; }, 2s));
-  unit->Send(BuildFrame(CmdOperatingMode + 100, {}, 0x11));           // addressed elsewhere
-  ASSERT_TRUE(WaitForLog("Destino inválido!", 2s));
-  // A read answer that would land outside the receive image is dropped without a trace.
-  std::vector<std::uint8_t> outside = ConfigReadRequestPayload(Base + 2000, 40);
-  outside.resize(outside.size() + 40, 0xEE);
-  const ConfigImage before = form->RxImage;
-  unit->Send(BuildFrame(CmdConfigRead, outside, UnitToTool));
-  const std::uint8_t halfIndex[] = {0x00};
-  unit->Send(BuildFrame(CmdAck, halfIndex, UnitToTool));  // an acknowledgement without its index
-  ProcessMessages();
-  EXPECT_FALSE(WaitUntil([&] { return form->RxImage != before; }, 200ms));
-  EXPECT_EQ(boxes->Count(), 0u);
-}
-
-// ---- The engine, tick by tick, against a unit that never answers -------------------------
-
-class EngineTicks : public ServiceFlow {
- protected:
-  void SetUp() override {
-    ServiceFlow::SetUp();
-    SimOptions options;
-    options.kind = 5;  // identity only: the tool starts nothing by itself
-    options.faults = {{SimFaultKind::SilentFrom, 1, 0}};
-    StartUnit(options);
-    Connect();
-    ASSERT_TRUE(WaitForLog("ZPi v5.1.2.46", 3s));
-    // The timers stay enabled, as the engine expects, but never fire by themselves.
-    form->Timer1->setInterval(3600 * 1000);
-    form->Timer3->setInterval(3600 * 1000);
-  }
-
-  void StartTransfer(std::span<const std::uint8_t> bytes) {
-    form->Transfer.Kind = TransferConfig;
-    form->Transfer.Data = bytes;
-    form->Transfer.Length = static_cast<std::uint32_t>(bytes.size());
-    form->Transfer.Trailer = MakeTrailer(bytes);
-    form->TxInit();
-  }
-
-  // Frames the unit has received, once `count` are in.
-  std::vector<SimFrame> Received(std::size_t count) {
-    EXPECT_TRUE(unit->WaitForFrames(static_cast<std::uint32_t>(count), 2s));
-    ProcessMessages();
-    return unit->Frames();
-  }
-
-  std::vector<std::uint8_t> data = std::vector<std::uint8_t>(100, 0x42);
-};
-
-TEST_F(EngineTicks, SilenceBringsResendsAtThreeFiveSevenAndGivesUpAtTen) {
-  StartTransfer(data);
-  ASSERT_EQ(Received(1).size(), 1u);
-  EXPECT_TRUE(form->Timer1->isActive());
-  std::vector<std::size_t> framesAfterTick;
-  for (int tick = 1; tick <= 10; ++tick) {
-    form->Timer1Timer();
-    framesAfterTick.push_back(unit->Frames().size());
-  }
-  (void)Received(4);
-  EXPECT_EQ(unit->Frames().size(), 4u);  // frame 1 and its three resends
-  for (const SimFrame& f : unit->Frames()) EXPECT_EQ(Block(f).index, 1);
-  EXPECT_FALSE(form->Timer1->isActive());
-  ASSERT_EQ(boxes->Count(), 1u);
-  EXPECT_EQ(boxes->Calls()[0].title, "ERRO #0x02");
-  EXPECT_EQ(boxes->Calls()[0].text, "A operação não foi concluida!\r\nNacks = 0\r\nCode10 = 0\r\nCode15 = 0\r\nCode20 = 0");
-  EXPECT_EQ(boxes->Calls()[0].icon, MsgIcon::None);
-  EXPECT_EQ(form->ProgressBar1->value(), 0);
-}
-
-TEST_F(EngineTicks, RefusalsAndShortReadsCountAsSilentTicksAndShowInTheGiveUp) {
-  StartTransfer(data);
-  ASSERT_EQ(Received(1).size(), 1u);
-  const auto refusal = BuildFrame(CmdRefusal, {}, UnitToTool);
-  unit->Send(refusal);
-  ASSERT_TRUE(WaitUntil([&] { return form->Transfer.Nacks == 1; }, 2s));
-  unit->Send(refusal);
-  ASSERT_TRUE(WaitUntil([&] { return form->Transfer.Nacks == 2; }, 2s));
-  EXPECT_EQ(form->Transfer.SilentTicks, 2);
-  form->Timer1Timer();  // the third silent tick resends
-  ASSERT_EQ(Received(2).size(), 2u);
-  unit->Send({0x01, 0x02});  // a short read ticks as well
-  ASSERT_TRUE(WaitUntil([&] { return form->Transfer.Code10 == 1; }, 2s));
-  while (form->Timer1->isActive()) form->Timer1Timer();
-  ASSERT_EQ(boxes->Count(), 1u);
-  EXPECT_EQ(boxes->Calls()[0].text, "A operação não foi concluida!\r\nNacks = 2\r\nCode10 = 1\r\nCode15 = 0\r\nCode20 = 0");
-}
-
-TEST_F(EngineTicks, ASecondTxInitRestartsWithFrameOneAndANewToken) {
-  const char* text = "31/01/202414:05:09";
-  SetDateTimeHook([text] { return QString(text); });
-  form->Transfer.TokenShift = 5;
-  std::uint8_t shift = 6;
-  const auto second = MakeTransferToken(0xFFFF, text, shift, [] { return 0u; });
-  StartTransfer(data);
-  const std::vector<std::uint8_t> other(60, 0x17);
-  StartTransfer(other);
-  const auto frames = Received(2);
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(Block(frames[0]).token, 0x4000);  // shift 5
-  EXPECT_EQ(Block(frames[1]).token, second);  // shift 6
-  EXPECT_EQ(Block(frames[1]).index, 1);
-  EXPECT_EQ(Block(frames[1]).count, 3);
-  EXPECT_EQ(Block(frames[1]).data[0], 0x17);
-  SetDateTimeHook(nullptr);
-}
-
-TEST_F(EngineTicks, ReadGivesUpWithAWarningAfterTenSilentTicks) {
-  form->B_GetConfigClick();
-  ASSERT_EQ(Received(1).size(), 1u);
-  while (form->Timer3->isActive()) form->Timer3Timer();
-  EXPECT_EQ(Received(4).size(), 1u + 3u);
-  ASSERT_EQ(boxes->Count(), 1u);
-  EXPECT_EQ(boxes->Calls()[0].title, "ERRO #0x04");
-  EXPECT_EQ(boxes->Calls()[0].text, "A operação não pode ser concluida!");
-  EXPECT_EQ(boxes->Calls()[0].icon, MsgIcon::Warning);
-}
-
-TEST_F(EngineTicks, AClosedPortEndsTransfersAndReadsWithTheirMessages) {
-  form->ButtonVCP->click();
-  ASSERT_FALSE(form->VCP.Connected());
-  form->Log->Clear();
-  StartTransfer(data);
-  ASSERT_EQ(boxes->Count(), 1u);
-  EXPECT_EQ(boxes->Calls()[0].title, "ERRO #0x01");
-  EXPECT_EQ(boxes->Calls()[0].text, "Não há conexão ativa!");
-  EXPECT_TRUE(LogLines(*form).isEmpty());
-
-  form->B_GetConfigClick();
-  ASSERT_EQ(boxes->Count(), 2u);
-  EXPECT_EQ(boxes->Calls()[1].title, "ERRO #0x03");
-  EXPECT_EQ(LogLines(*form), QStringList{"Buscando configuração interna..."});
-  EXPECT_TRUE(unit->Frames().empty());
-}
-
-TEST_F(EngineTicks, JumpWritesItsEightBytesOnlyWhileThePortIsOpen) {
-  form->B_FwJumpClick();
-  const auto frames = Received(1);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].bytes, (SimBytes{0xBC, 0x21, 0x05, 0x00, 0x00, 0x00, 0x00, 0xE2}));
-  form->ButtonVCP->click();
-  form->B_FwJumpClick();
-  EXPECT_FALSE(unit->WaitForFrames(2, 100ms));
-}
-
-TEST_F(EngineTicks, FirmwareUploadIsRefusedForKindsThatDoNotTakeIt) {
-  // A kind 5 unit: the data of an earlier transfer must never go out as firmware.
-  StartTransfer(data);
-  form->B_FwTxClick();
-  EXPECT_TRUE(FramesWith(*unit, CmdFirmwareBlock).empty());
 }

@@ -37,7 +37,6 @@ TEST_F(WindowStart, CaptionSizeAndBorder) {
   EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
   EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("ZPi Tool"));
-  EXPECT_EQ(Form1, form.get());
   EXPECT_EQ(boxes->Count(), 0u);
 }
 

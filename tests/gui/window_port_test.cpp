@@ -8,7 +8,10 @@
 #include <QElapsedTimer>
 
 // Std
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 // System
@@ -68,7 +71,7 @@ TEST_F(PortConnection, OpeningClearsTheLogAndThePanelButNotTheEngineBrakeGroup) 
   EXPECT_EQ(form->Log->LineColor(0), QColor(Qt::black));
   EXPECT_EQ(form->ButtonVCP->icon().cacheKey(), form->ImageList1[0].cacheKey());
   EXPECT_FALSE(form->B_RemConfig->isEnabled());
-  EXPECT_FALSE(form->IdentityHandled);
+  EXPECT_FALSE(form->Engine().IdentityHandled());
 
   for (const QLineEdit* edit : {form->ED_ACP, form->ED_ACN, form->ED_VMX, form->ED_TVMX, form->ED_VCH, form->ED_TVCH,
                                 form->ED_RPX, form->ED_TRPX, form->ED_VBGL, form->ED_TBGL, form->ED_RBGL,
@@ -117,18 +120,38 @@ TEST_F(PortConnection, OpeningDiscardsWhatWaitedOnTheLine) {
   EXPECT_EQ(form->VCP.InputCount(), 0);
   // What arrives after the opening is heard, and nothing before it was.
   ASSERT_TRUE(pty.Write(stale));
-  ASSERT_TRUE(WaitUntil([&] { return form->Transfer.Code10 > 0; }));
-  EXPECT_EQ(form->Transfer.Code10, 1u);
+  ASSERT_TRUE(WaitUntil([&] { return form->Engine().Transfer().Code10 > 0; }));
+  EXPECT_EQ(form->Engine().Transfer().Code10, 1u);
 }
+
+// A user-interface thread too busy to run the port's announcements: they wait until the port
+// closes, so bytes stay in the port's queue until the test reads them.
+class StalledHandOff : public TComHandOff {
+ public:
+  void RunAndWait(std::function<void()>, const std::atomic<bool>& stop, TComErrorSink) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    woken_.wait(lock, [&] { return stop.load(); });
+  }
+  void RunQueued() override {}
+  void Interrupt() override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    woken_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable woken_;
+};
 
 // A delayed close that falls due while the receive handler lets pending messages run closes
 // the port there; the handler then reads nothing and no error box follows.
 TEST_F(PortConnection, ACloseDueInsideTheReceiveHandlerEndsItQuietly) {
+  form->VCP.SetHandOff(std::make_shared<StalledHandOff>());
   Click();
   ASSERT_TRUE(form->VCP.Connected());
   const std::uint8_t bytes[] = {0xBC, 0x12, 0x02};
   ASSERT_TRUE(pty.Write(bytes));
-  // Bytes waiting, without running the window's events (which would read them).
+  // The bytes wait; the handler is entered with the close due.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (form->VCP.InputCount() < 3 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::yield();
@@ -138,7 +161,7 @@ TEST_F(PortConnection, ACloseDueInsideTheReceiveHandlerEndsItQuietly) {
   form->VCPRxChar(3);
   EXPECT_FALSE(form->VCP.Connected());
   EXPECT_EQ(LogLines(*form).last(), QStringLiteral("Conexão fechada..."));
-  EXPECT_EQ(form->Transfer.Code10, 0u);  // nothing dispatched
+  EXPECT_EQ(form->Engine().Transfer().Code10, 0u);  // nothing dispatched
   EXPECT_EQ(boxes->Count(), 0u);
 }
 

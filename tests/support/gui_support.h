@@ -14,6 +14,7 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "app/platform.h"
+#include "service/service_engine.h"
 
 // Qt: what the window's members need to be used in a test
 #include <QByteArray>

@@ -70,8 +70,8 @@ std::string ServiceTest::Diagnose() const {
     const auto log = unit->Log();
     for (std::size_t i = log.size() > 15 ? log.size() - 15 : 0; i < log.size(); ++i) out += log[i] + "\n";
   }
-  out += "index " + std::to_string(form->Transfer.Index) + " of " + std::to_string(form->Transfer.BlockCount) +
-         ", silent ticks " + std::to_string(form->Transfer.SilentTicks) + ", last ack " +
-         std::to_string(form->Transfer.LastAckIndex);
+  out += "index " + std::to_string(form->Engine().Transfer().Index) + " of " + std::to_string(form->Engine().Transfer().BlockCount) +
+         ", silent ticks " + std::to_string(form->Engine().Transfer().SilentTicks) + ", last ack " +
+         std::to_string(form->Engine().Transfer().LastAckIndex);
   return out;
 }

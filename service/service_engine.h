@@ -1,0 +1,151 @@
+#pragma once
+// The service of one unit, Qt-free: the receive dispatcher, the block transfer and the
+// configuration read with their resends and give-ups, the identity rules and the automatic
+// flow (upload old firmware, read the configuration, replace an invalid one). It owns the
+// protocol state. A front end (the window, the command line) feeds it the bytes of each
+// receive event, the ticks of its two pacing timers and its requests, and carries out what
+// it asks for through ServiceFrontEnd. Time comes in as ticks only, so the engine is
+// deterministic.
+
+// lib
+#include "config/config_record.h"
+#include "protocol/frame.h"
+#include "transfer/transfer_core.h"
+
+// Std
+#include <cstdint>
+#include <random>
+#include <span>
+#include <string>
+#include <string_view>
+
+// The two pacing timers: the block transfer ticks every 500 ms, the configuration read every
+// 100 ms. They tick only while the engine has them started.
+enum class Pacer : std::uint8_t { Transfer, Read };
+constexpr int PacerIntervalMs(Pacer pacer) { return pacer == Pacer::Transfer ? 500 : 100; }
+
+// One of the four message boxes of a transfer or a read that failed.
+struct ServiceFailure {
+  int code = 0;       // 1, 2 (transfer), 3, 4 (read)
+  std::string title;  // "ERRO #0x0N"
+  std::string text;
+  bool warningIcon = false;
+};
+
+// What the engine needs of its front end. Texts are UTF-8. Calls come on the thread that
+// calls the engine, in the order the service does them.
+class ServiceFrontEnd {
+ public:
+  virtual ~ServiceFrontEnd() = default;
+
+  // The port: whether it is open now, and one whole frame to write (may throw the port's error).
+  [[nodiscard]] virtual bool PortOpen() = 0;
+  virtual void Write(std::span<const std::uint8_t> frame) = 0;
+
+  // The log: a line appended in the current colour ("\r\n" inside starts another line), and
+  // red for every line from here on (until the front end clears its log).
+  virtual void Log(std::string_view line) = 0;
+  virtual void LogInRed() = 0;
+
+  virtual void ProgressMax(int maximum) = 0;
+  virtual void Progress(int position) = 0;
+  virtual void Failure(const ServiceFailure& failure) = 0;
+  virtual void StartPacing(Pacer pacer) = 0;
+  virtual void StopPacing(Pacer pacer) = 0;
+  // Close the port 50 ms from now, outside the receive handler; `portListUsable`: the port
+  // list may be used again (after a configuration write, not after operating mode).
+  virtual void CloseSoon(bool portListUsable) = 0;
+
+  // A unit in service mode announced itself (after its identity line).
+  virtual void Identified(const TDeviceInfo& info) = 0;
+  // A configuration read is starting: what showed the last one is now stale.
+  virtual void ReadStarted() = 0;
+  // The read is complete: the image decoded with `errors` 0 and its record, or failed.
+  virtual void ConfigRead(const DecodedConfig& decoded) = 0;
+  // A stock record about to replace an invalid configuration.
+  virtual void ShowStock(const ConfigRecord& stock) = 0;
+  // The last frame of a transfer was acknowledged (kind: what the transfer last set up).
+  virtual void TransferComplete(std::uint8_t kind) = 0;
+  // The unit announced itself, or a notice said, that it runs in operating mode.
+  virtual void OperatingMode() {}
+
+  // Settings read when they matter: force the Ventora preset on a read; close the port after
+  // a configuration write.
+  [[nodiscard]] virtual bool ForceVentora() = 0;
+  [[nodiscard]] virtual bool AutoClose() = 0;
+  // The date in the system's short date format followed by its long time format (the token).
+  [[nodiscard]] virtual std::string DateTimeText() = 0;
+
+  // Let pending events run (the window's messages); nothing by default.
+  virtual void ProcessMessages() {}
+};
+
+class ServiceEngine {
+ public:
+  struct Options {
+    // A read whose image is invalid is replaced at once by the stock record; without this the
+    // read only reports it and the front end decides.
+    bool rewriteInvalid = true;
+  };
+
+  explicit ServiceEngine(ServiceFrontEnd& frontEnd) : ServiceEngine(frontEnd, Options{}) {}
+  ServiceEngine(ServiceFrontEnd& frontEnd, Options options);
+  ServiceEngine(const ServiceEngine&) = delete;
+  ServiceEngine& operator=(const ServiceEngine&) = delete;
+
+  // ---- Inputs ----
+  // The bytes of one receive event, judged as one frame and acted on.
+  void Receive(std::span<const std::uint8_t> bytes);
+  // One tick of a pacing timer (also run by the engine itself on an answer).
+  void TickTransfer();
+  void TickRead();
+  // The port has just been opened: the unit's next identity is acted on.
+  void NewConnection() { identityHandled_ = false; }
+
+  // ---- Requests ----
+  void UploadFirmware();  // the firmware the tool carries, to a unit of kind 3, 4 or 41
+  void Jump();            // the jump frame, when the port is open
+  void ReadConfig();      // the unit's configuration area, in five requests
+  void WriteConfig(const ConfigRecord& record);  // a record that passed the write checks
+
+  // ---- State ----
+  [[nodiscard]] const TDeviceInfo& DeviceInfo() const { return deviceInfo_; }
+  [[nodiscard]] bool IdentityHandled() const { return identityHandled_; }
+  [[nodiscard]] const TransferState& Transfer() const { return transfer_; }
+  [[nodiscard]] const ConfigImage& RxImage() const { return rxImage_; }
+  [[nodiscard]] const EncodedConfig& TxConfig() const { return txConfig_; }
+  [[nodiscard]] bool Pacing(Pacer pacer) const { return pacing_[static_cast<int>(pacer)]; }
+  // The rotating shift of the next transfer token (5..11); the token's date arithmetic
+  // depends on it.
+  void SetTokenShift(std::uint8_t shift) { transfer_.TokenShift = shift; }
+  // The generator behind the token when its date arithmetic gives 0.
+  void SeedTokenFallback(std::uint32_t seed) { random_.seed(seed); }
+
+ private:
+  void TxInit();
+  void SendPackage();
+  void RequestPackage();
+  void FinishConfigRead();
+  void PacedTick(Pacer pacer, void (ServiceEngine::*send)(), int noConnectionCode);
+  void GiveUp(Pacer pacer);
+  void Start(Pacer pacer);
+  void Stop(Pacer pacer);
+  void OperatingModeNotice();
+
+  // One accepted frame; false for the ends that skip the trailing-bytes count (and for
+  // payloads too short to read).
+  bool HandleUnitFrame(const CheckedFrame& frame);
+  bool HandleAck(std::span<const std::uint8_t> payload);
+  bool HandleDeviceInfo(std::span<const std::uint8_t> payload);
+  bool HandleConfigData(std::span<const std::uint8_t> payload);
+
+  ServiceFrontEnd& front_;
+  Options options_;
+  TDeviceInfo deviceInfo_;        // the unit last heard
+  bool identityHandled_ = false;  // one device-information frame acted on per connection
+  TransferState transfer_;        // the block transfer and the configuration read
+  ConfigImage rxImage_{};         // filled by the configuration read
+  EncodedConfig txConfig_;        // the image a configuration write sends, and its trailer
+  bool pacing_[2] = {false, false};
+  std::mt19937 random_{std::random_device{}()};
+};
