@@ -169,8 +169,11 @@ void ServiceEngine::TxInit() {
   front_.ProgressMax(static_cast<int>(transfer_.BlockCount));
   transfer_.LastAckIndex = NoAckIndex;
   transfer_.Index = 0;
-  transfer_.Token = static_cast<std::uint16_t>(MakeTransferToken(
-      0xFFFF, front_.DateTimeText(), transfer_.TokenShift, [this] { return static_cast<std::uint32_t>(random_()); }));
+  transfer_.Token = static_cast<std::uint16_t>(
+      MakeTransferToken(0xFFFF, front_.DateTimeText(), transfer_.TokenShift, [this] {
+        if (!seeded_) SeedTokenFallback(std::random_device{}());
+        return static_cast<std::uint32_t>(random_());
+      }));
   transfer_.Nacks = transfer_.Code10 = transfer_.Code15 = transfer_.Code20 = 0;
   if (front_.PortOpen()) front_.Log("Iniciando atualização...");
   TickTransfer();

@@ -118,8 +118,12 @@ class ServiceEngine {
   // The rotating shift of the next transfer token (5..11); the token's date arithmetic
   // depends on it.
   void SetTokenShift(std::uint8_t shift) { transfer_.TokenShift = shift; }
-  // The generator behind the token when its date arithmetic gives 0.
-  void SeedTokenFallback(std::uint32_t seed) { random_.seed(seed); }
+  // The generator behind the token when its date arithmetic gives 0 (seeded from the system
+  // on first use otherwise).
+  void SeedTokenFallback(std::uint32_t seed) {
+    random_.seed(seed);
+    seeded_ = true;
+  }
 
  private:
   void TxInit();
@@ -147,5 +151,6 @@ class ServiceEngine {
   ConfigImage rxImage_{};         // filled by the configuration read
   EncodedConfig txConfig_;        // the image a configuration write sends, and its trailer
   bool pacing_[2] = {false, false};
-  std::mt19937 random_{std::random_device{}()};
+  std::minstd_rand random_;
+  bool seeded_ = false;
 };

@@ -1,12 +1,16 @@
-// Speed of the tool's transfers against the simulated unit with no answer delay, beside a
-// minimal write-frame / wait-for-the-answer loop over the same kind of pseudo-terminal, in
-// the same run. Prints a table; asserts nothing. Build it in Release (scripts/bench.sh).
+// Speed of the service against the simulated unit with no answer delay: through the engine
+// alone (its port and loop, no window) and through the window, beside a minimal
+// write-frame / wait-for-the-answer loop over the same kind of pseudo-terminal. The three are
+// interleaved run by run, so that a machine busy with other work slows them alike. Prints
+// median, minimum and maximum of each and the ratios of the medians; asserts nothing. Build
+// it in Release (scripts/bench.sh).
 //
-//   service_bench [--runs N]
+//   service_bench [--runs N]   (default 9)
 #include "app/controls.h"
 #include "app/form1.h"
 #include "app/platform.h"
 #include "config/config_record.h"
+#include "service/unit_session.h"
 #include "sim/sim_unit.h"
 #include "transfer/firmware.h"
 #include "transfer/transfer_core.h"
@@ -39,9 +43,14 @@ namespace {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-double Median(std::vector<double> v) {
+struct Spread {
+  double median = 0, minimum = 0, maximum = 0;
+};
+
+Spread Of(std::vector<double> v) {
+  if (v.empty()) return {};
   std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
+  return {v[v.size() / 2], v.front(), v.back()};
 }
 
 // ---- The minimal loop: a raw file descriptor, one frame out, one answer in ----------------
@@ -134,6 +143,64 @@ double MinimalRead() {
   }
   (void)DecodeConfigImage(image, false);
   return Ms(Clock::now() - t0);
+}
+
+// ---- The engine alone: its port and its loop, no window -----------------------------------
+
+// Times between log lines of a session, as they appear.
+class SessionClock final : public SessionListener {
+ public:
+  void Log(std::string_view line) override { times_.push_back({std::string(line), Clock::now()}); }
+  std::optional<Clock::time_point> When(std::string_view line) const {
+    for (const auto& [text, at] : times_)
+      if (text == line) return at;
+    return std::nullopt;
+  }
+  void Clear() { times_.clear(); }
+
+ private:
+  std::vector<std::pair<std::string, Clock::time_point>> times_;
+};
+
+struct EngineRun {
+  std::unique_ptr<Unit> unit;
+  SessionClock log;
+  std::unique_ptr<UnitSession> session;
+
+  explicit EngineRun(SimOptions options) {
+    options.restartDelay = 50ms;
+    unit = std::make_unique<Unit>(std::move(options));
+    session = std::make_unique<UnitSession>(unit->sim.DevicePath(), log);
+    session->Open();
+  }
+  void WaitFor(std::string_view line) {
+    if (!session->RunUntil([&] { return log.When(line).has_value(); }, Clock::now() + 60s))
+      throw std::runtime_error("the engine did not reach: " + std::string(line));
+  }
+  double Between(std::string_view from, std::string_view to) {
+    WaitFor(to);
+    return Ms(*log.When(to) - *log.When(from));
+  }
+};
+
+double EngineUpload() {
+  SimOptions options;
+  options.firmwareMinor = 45;
+  EngineRun run(options);
+  return run.Between("Iniciando atualização...", "Atualização concluída com sucesso!");
+}
+
+double EngineRead() {
+  EngineRun run({});
+  return run.Between("Buscando configuração interna...", "Leitura da configuração interna concluída!");
+}
+
+double EngineWrite() {
+  EngineRun run({});
+  run.WaitFor("Leitura da configuração interna concluída!");
+  run.log.Clear();
+  run.session->Engine().WriteConfig(DefaultConfig());
+  return run.Between("Iniciando atualização...", "Atualização concluída com sucesso!");
 }
 
 // ---- The tool ----------------------------------------------------------------------------
@@ -241,7 +308,7 @@ double ToolStartUp() {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   TApplication app(argc, argv);
-  int runs = 3;
+  int runs = 9;
   for (int i = 1; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
   SetMessageBoxHook([](const MessageBoxCall& box) {
@@ -253,25 +320,38 @@ int main(int argc, char** argv) {
   const ConfigImage config = EncodeConfigImage(DefaultConfig()).image;
   struct Row {
     const char* what;
-    std::function<double()> tool, minimal;
+    std::function<double()> minimal, engine, window;
   };
   const Row rows[] = {
-      {"firmware upload (1888 frames)", ToolUpload, [&] { return MinimalTransfer(TransferFirmware, image); }},
-      {"configuration read (5 requests)", ToolRead, MinimalRead},
-      {"configuration write (44 frames)", ToolWrite, [&] { return MinimalTransfer(TransferConfig, config); }},
+      {"firmware upload (1888 frames)", [&] { return MinimalTransfer(TransferFirmware, image); }, EngineUpload,
+       ToolUpload},
+      {"configuration read (5 requests)", MinimalRead, EngineRead, ToolRead},
+      {"configuration write (44 frames)", [&] { return MinimalTransfer(TransferConfig, config); }, EngineWrite,
+       ToolWrite},
   };
-  std::printf("%-34s %12s %12s %8s   (median of %d runs)\n", "", "tool ms", "minimal ms", "ratio", runs);
+  std::printf("ms: median [min-max] of %d runs, interleaved; ratio: median over the minimal loop's median\n\n", runs);
+  std::printf("%-33s %-22s %-22s %-7s %-22s %s\n", "", "minimal loop", "engine alone", "ratio", "window", "ratio");
+  const auto cell = [](const Spread& s) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f [%.1f-%.1f]", s.median, s.minimum, s.maximum);
+    return std::string(text);
+  };
   for (const Row& row : rows) {
-    std::vector<double> tool, minimal;
+    std::vector<double> minimal, engine, window;
     for (int i = 0; i < runs; ++i) {
       minimal.push_back(row.minimal());
-      tool.push_back(row.tool());
+      engine.push_back(row.engine());
+      window.push_back(row.window());
     }
-    const double t = Median(tool), m = Median(minimal);
-    std::printf("%-34s %12.1f %12.1f %8.2f\n", row.what, t, m, m > 0 ? t / m : 0);
+    const Spread m = Of(minimal), e = Of(engine), w = Of(window);
+    char engineRatio[16], windowRatio[16];
+    std::snprintf(engineRatio, sizeof engineRatio, "%.2fx", m.median > 0 ? e.median / m.median : 0);
+    std::snprintf(windowRatio, sizeof windowRatio, "%.2fx", m.median > 0 ? w.median / m.median : 0);
+    std::printf("%-33s %-22s %-22s %-7s %-22s %s\n", row.what, cell(m).c_str(), cell(e).c_str(), engineRatio,
+                cell(w).c_str(), windowRatio);
   }
   std::vector<double> startUp;
   for (int i = 0; i < runs; ++i) startUp.push_back(ToolStartUp());
-  std::printf("%-34s %12.1f\n", "start-up to a shown window", Median(startUp));
+  std::printf("%-33s %s\n", "start-up to a shown window", cell(Of(startUp)).c_str());
   return 0;
 }

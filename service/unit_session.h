@@ -1,0 +1,111 @@
+#pragma once
+// One unit served without a window: its serial port, its service engine, and a loop on the
+// calling thread that stands in for the window's message loop (the port's announcements, the
+// two pacing timers, the delayed close). Qt-free. A program serving several units runs one
+// session per unit, each on a thread of its own, so that no unit waits on another.
+
+// lib
+#include "serial/comport.h"
+#include "service/service_engine.h"
+
+// Std
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// What a session tells its owner; called on the session's thread.
+class SessionListener {
+ public:
+  virtual ~SessionListener() = default;
+  virtual void Log(std::string_view /*line*/) {}
+  virtual void Progress(int /*position*/, int /*maximum*/) {}
+  virtual void Failure(const ServiceFailure& /*failure*/) {}
+  virtual void Identified(const TDeviceInfo& /*info*/) {}
+  virtual void ConfigRead(const DecodedConfig& /*decoded*/) {}
+  virtual void TransferComplete(std::uint8_t /*kind*/) {}
+  virtual void OperatingMode() {}
+  // The port closed by itself: the unit asked for it (operating mode), was unplugged, or the
+  // port failed (`why` says which).
+  virtual void Closed(std::string_view /*why*/) {}
+};
+
+struct SessionSettings {
+  bool forceVentora = false;   // an image that is not the Ventora preset is invalid
+  bool rewriteInvalid = true;  // an invalid image is replaced by the stock record at once
+  std::chrono::milliseconds transferTick{PacerIntervalMs(Pacer::Transfer)};
+  std::chrono::milliseconds readTick{PacerIntervalMs(Pacer::Read)};
+  std::chrono::milliseconds closeDelay{50};
+};
+
+class UnitSession final : private ServiceFrontEnd {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  UnitSession(std::string port, SessionListener& listener, SessionSettings settings = {});
+  ~UnitSession() override;
+  UnitSession(const UnitSession&) = delete;
+  UnitSession& operator=(const UnitSession&) = delete;
+
+  // Opens the port with the unit's line settings (throws EComPort) and starts a connection:
+  // the unit's next identity is acted on.
+  void Open();
+  void Close();
+  [[nodiscard]] bool IsOpen() const { return port_.Connected(); }
+  [[nodiscard]] const std::string& Port() const { return port_.Port; }
+
+  [[nodiscard]] ServiceEngine& Engine() { return engine_; }
+
+  // Runs what is due (the port's announcements, ticks, a requested close) until `done` holds
+  // (true), or the deadline passes or Interrupt is called (false).
+  bool RunUntil(const std::function<bool()>& done, Clock::time_point deadline);
+  // Any thread: makes RunUntil return soon, now and from now on.
+  void Interrupt();
+  [[nodiscard]] bool Interrupted() const { return interrupted_; }
+
+ private:
+  // ServiceFrontEnd
+  bool PortOpen() override;
+  void Write(std::span<const std::uint8_t> frame) override;
+  void Log(std::string_view line) override { listener_.Log(line); }
+  void LogInRed() override {}
+  void ProgressMax(int maximum) override { progressMax_ = maximum; }
+  void Progress(int position) override { listener_.Progress(position, progressMax_); }
+  void Failure(const ServiceFailure& failure) override { listener_.Failure(failure); }
+  void StartPacing(Pacer pacer) override;
+  void StopPacing(Pacer pacer) override { due_[static_cast<int>(pacer)].reset(); }
+  void CloseSoon(bool portListUsable) override;
+  void Identified(const TDeviceInfo& info) override { listener_.Identified(info); }
+  void ReadStarted() override {}
+  void ConfigRead(const DecodedConfig& decoded) override { listener_.ConfigRead(decoded); }
+  void ShowStock(const ConfigRecord&) override {}
+  void TransferComplete(std::uint8_t kind) override { listener_.TransferComplete(kind); }
+  void OperatingMode() override { listener_.OperatingMode(); }
+  bool ForceVentora() override { return settings_.forceVentora; }
+  bool AutoClose() override { return false; }
+  std::string DateTimeText() override;
+
+  void RxChar(int count);
+  void CloseFor(std::string why, Clock::duration delay);
+  void Wake();
+  [[nodiscard]] Clock::duration Interval(Pacer pacer) const;
+
+  SessionListener& listener_;
+  SessionSettings settings_;
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  unsigned wakes_ = 0;
+  std::atomic<bool> interrupted_{false};
+  std::shared_ptr<TQueuedHandOff> handOff_;
+  TComPort port_;
+  ServiceEngine engine_;
+  int progressMax_ = 0;
+  std::optional<Clock::time_point> due_[2];   // the next tick of each pacer
+  std::optional<Clock::time_point> closeDue_;
+  std::string closeWhy_;
+};
