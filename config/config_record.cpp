@@ -1,5 +1,8 @@
 #include "config/config_record.h"
 
+// lib
+#include "config/config_fields.h"
+
 // Std
 #include <algorithm>
 
@@ -10,74 +13,25 @@ constexpr std::size_t HeadSize = 6;       // signature + body length
 constexpr std::size_t ChecksumSize = 3;   // 24-bit sum after the body
 constexpr std::uint8_t Filler = 0xFF;
 
-// Sequential writer over the image; positions are fixed by the layout and stay far inside
-// the 2032 bytes, but every write is still checked.
-class ImageWriter {
- public:
-  explicit ImageWriter(ConfigImage& image) : image_(image) {}
-  void U8(std::uint8_t value) {
-    if (pos_ < image_.size()) image_[pos_] = value;
-    ++pos_;
-  }
-  void U16(std::uint16_t value) {
-    U8(static_cast<std::uint8_t>(value >> 8));
-    U8(static_cast<std::uint8_t>(value & 0xFF));
-  }
-  void Seek(std::size_t pos) { pos_ = pos; }
-  [[nodiscard]] std::size_t Pos() const { return pos_; }
-
- private:
-  ConfigImage& image_;
-  std::size_t pos_ = 0;
-};
-
-constexpr std::uint16_t U16At(const ConfigImage& image, std::size_t offset) {
-  return static_cast<std::uint16_t>(image[offset] << 8 | image[offset + 1]);
+// Big-endian, `width` bytes; the places come from the field table and stay far inside the
+// image, but every byte is still checked.
+void PutNumber(ConfigImage& image, std::size_t at, std::size_t width, std::uint32_t value) {
+  for (std::size_t i = 0; i < width; ++i)
+    if (at + i < image.size()) image[at + i] = static_cast<std::uint8_t>(value >> (8 * (width - 1 - i)));
 }
 
-AlertChoices AlertsFrom(unsigned buzzer, unsigned event) {
-  AlertChoices c;
-  c.BZ_IN = (buzzer & 1) != 0;
-  c.BZ_OUT = (buzzer & 2) != 0;
-  c.BZ_WH = (buzzer & 4) != 0;
-  c.EV_IN = (event & 1) != 0;
-  c.EV_OUT = (event & 2) != 0;
-  return c;
+std::uint32_t NumberAt(const ConfigImage& image, std::size_t at, std::size_t width) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < width && at + i < image.size(); ++i) value = value << 8 | image[at + i];
+  return value;
 }
 
-ConfigRecord MakeDefault() {
+constexpr Condition ConditionAt(std::size_t i) { return static_cast<Condition>(i); }
+
+constexpr ConfigRecord StockRecord(bool preset) {
   ConfigRecord r;
-  r.PING = 180;
-  r.A232 = 1152;
-  r.B232 = 192;
-  r.ACP = 11;
-  r.ACN = 11;
-  r.BZ_ACP = r.EV_ACP = true;
-  r.BZ_ACN = r.EV_ACN = true;
-  const AlertChoices alerts{.BZ_IN = true, .BZ_OUT = false, .BZ_WH = false, .EV_IN = true, .EV_OUT = false};
-  r.VMX = 120, r.TVMX = 5, r.VMX_Alerts = alerts;
-  r.VCH = 90, r.TVCH = 5, r.VCH_Alerts = alerts;
-  r.RPX = 4500, r.TRPX = 5, r.RPX_Alerts = alerts;
-  r.TOSC = 6, r.XOSC = 7, r.OSC_Alerts = alerts;
-  r.VBGL = 40, r.RBGL = 900, r.TBGL = 5, r.BGL_Alerts = alerts;
-  return r;
-}
-
-ConfigRecord MakeVentora() {
-  ConfigRecord r;
-  r.PING = 60;
-  r.A232 = 1152;
-  r.B232 = 192;
-  r.ACP = 11;
-  r.ACN = 11;
-  r.BZ_ACP = false, r.EV_ACP = true;
-  r.BZ_ACN = false, r.EV_ACN = true;
-  const AlertChoices alerts{.BZ_IN = false, .BZ_OUT = false, .BZ_WH = false, .EV_IN = true, .EV_OUT = true};
-  r.VMX = 100, r.TVMX = 10, r.VMX_Alerts = alerts;
-  r.VCH = 80, r.TVCH = 10, r.VCH_Alerts = alerts;
-  r.RPX = 4500, r.TRPX = 5, r.RPX_Alerts = alerts;
-  r.TOSC = 1, r.XOSC = 7, r.OSC_Alerts = alerts;
-  r.VBGL = 40, r.RBGL = 900, r.TBGL = 5, r.BGL_Alerts = alerts;
+  for (const NumericField& f : NumericFields) f.Member.Set(r, preset ? f.Preset : f.Default);
+  for (const ChoiceField& box : ChoiceFields) ChoiceIn(r, box) = preset ? box.Preset : box.Default;
   return r;
 }
 
@@ -90,12 +44,12 @@ int IndexIn(const std::array<std::uint16_t, N>& table, std::uint16_t value) {
 }  // namespace
 
 const ConfigRecord& DefaultConfig() {
-  static const ConfigRecord record = MakeDefault();
+  static constexpr ConfigRecord record = StockRecord(false);
   return record;
 }
 
 const ConfigRecord& VentoraPreset() {
-  static const ConfigRecord record = MakeVentora();
+  static constexpr ConfigRecord record = StockRecord(true);
   return record;
 }
 
@@ -117,46 +71,16 @@ EncodedConfig EncodeConfigImage(const ConfigRecord& r) {
   EncodedConfig out;
   ConfigImage& img = out.image;
   img.fill(Filler);
-  ImageWriter w(img);
-  for (const std::uint8_t b : Signature) w.U8(b);
-  w.Seek(HeadSize);
-  w.U8(0x01);
-  w.U8(0x02);
-  w.U16(r.PING);
-  w.U16(r.A232);
-  w.U16(r.B232);
-  w.U8(r.ACP);
-  w.U8(r.ACN);
-  w.U8(AlertEventCode(r.BZ_ACP, r.EV_ACP));
-  w.U8(AlertEventCode(r.BZ_ACN, r.EV_ACN));
-  w.U8(AlertEventCode(r.VMX_Alerts));
-  w.U8(r.VMX);
-  w.U8(r.TVMX);
-  w.U8(AlertEventCode(r.VCH_Alerts));
-  w.U8(r.VCH);
-  w.U8(r.TVCH);
-  w.U8(AlertEventCode(r.RPX_Alerts));
-  w.U16(r.RPX);
-  w.U8(r.TRPX);
-  w.U8(AlertEventCode(r.OSC_Alerts));
-  w.U8(r.TOSC);
-  w.U8(r.XOSC);
-  w.U8(AlertEventCode(r.BGL_Alerts));
-  w.U8(r.VBGL);
-  w.U16(r.RBGL);
-  w.U8(r.TBGL);
-
-  const std::size_t end = w.Pos();  // 36
-  const auto bodyLength = static_cast<std::uint16_t>(end - HeadSize);
-  w.Seek(4);
-  w.U16(bodyLength);
+  std::copy(Signature.begin(), Signature.end(), img.begin());
+  img[6] = 0x01;
+  img[7] = 0x02;
+  for (const NumericField& f : NumericFields) PutNumber(img, f.Offset, f.Member.Width(), f.Member.Get(r));
+  for (std::size_t i = 0; i < ConditionCount; ++i) img[ConditionFields[i].CodeOffset] = CodeOf(r, ConditionAt(i));
+  PutNumber(img, 4, 2, ConfigFieldsEnd - HeadSize);  // body length, 30
 
   std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < end; ++i) sum += img[i];
-  w.Seek(end);
-  w.U8(static_cast<std::uint8_t>(sum >> 16));
-  w.U8(static_cast<std::uint8_t>(sum >> 8));
-  w.U8(static_cast<std::uint8_t>(sum));
+  for (std::size_t i = 0; i < ConfigFieldsEnd; ++i) sum += img[i];
+  PutNumber(img, ConfigFieldsEnd, ChecksumSize, sum);
 
   out.trailer = MakeTrailer(img);
   return out;
@@ -171,92 +95,50 @@ DecodedConfig DecodeConfigImage(const ConfigImage& R, bool forcePreset) {
     return out;
   }
   // Head, body and checksum; never beyond the image whatever the length field says.
-  const std::size_t L = std::size_t{U16At(R, 4)} + HeadSize + ChecksumSize;
+  const std::size_t L = std::size_t{NumberAt(R, 4, 2)} + HeadSize + ChecksumSize;
   if (L > ConfigImageSize) {
     ++E;
     return out;
   }
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i + ChecksumSize < L; ++i) sum += R[i];
-  const std::uint32_t stored =
-      std::uint32_t{R[L - 3]} << 16 | std::uint32_t{R[L - 2]} << 8 | std::uint32_t{R[L - 1]};
-  if (sum != stored) {
+  if (sum != NumberAt(R, L - ChecksumSize, ChecksumSize)) {
     ++E;
     return out;
   }
 
+  // The fields sit at fixed places whatever the body length; numbers are taken as they are,
+  // lists must hold a code of their table.
   ConfigRecord& r = out.record;
-  r.PING = U16At(R, 8);
-  if (PingIndex(r.PING) < 0) ++E;
-  r.A232 = U16At(R, 10);
-  if (BaudIndex(r.A232) < 0) ++E;
-  if (r.A232 != 1152) ++E;  // the tracker port runs only at 115200
-  r.B232 = U16At(R, 12);
-  if (BaudIndex(r.B232) < 0) ++E;
-  r.ACP = R[14];
-  r.ACN = R[15];
-
-  // Harsh acceleration and braking: one buzzer digit and one event digit, each 0 or 1.
-  const auto twoChoice = [&E](std::uint8_t code, bool& buzzer, bool& event) {
-    const unsigned t = code / 10, u = code % 10;
-    if (t > 1) ++E; else buzzer = t == 1;
-    if (u > 1) ++E; else event = u == 1;
-  };
-  twoChoice(R[16], r.BZ_ACP, r.EV_ACP);
-  twoChoice(R[17], r.BZ_ACN, r.EV_ACN);
-
-  // Buzzer digit up to 4 (during excludes entry and exit), event digit up to 3.
-  const auto fiveChoice = [&E](std::uint8_t code, AlertChoices& c) {
-    const unsigned t = code / 10, u = code % 10;
-    const AlertChoices bits = AlertsFrom(t, u);
-    if (t > 4) ++E; else c.BZ_IN = bits.BZ_IN, c.BZ_OUT = bits.BZ_OUT, c.BZ_WH = bits.BZ_WH;
-    if (u > 3) ++E; else c.EV_IN = bits.EV_IN, c.EV_OUT = bits.EV_OUT;
-  };
-  fiveChoice(R[18], r.VMX_Alerts);
-  r.VMX = R[19];
-  r.TVMX = R[20];
-  fiveChoice(R[21], r.VCH_Alerts);
-  r.VCH = R[22];
-  r.TVCH = R[23];
-  fiveChoice(R[24], r.RPX_Alerts);
-  r.RPX = U16At(R, 25);
-  r.TRPX = R[27];
-  fiveChoice(R[28], r.OSC_Alerts);
-  r.TOSC = R[29];
-  r.XOSC = R[30];
-  fiveChoice(R[31], r.BGL_Alerts);
-  r.VBGL = R[32];
-  r.RBGL = U16At(R, 33);
-  r.TBGL = R[35];
+  for (const NumericField& f : NumericFields) {
+    const std::uint32_t value = NumberAt(R, f.Offset, f.Member.Width());
+    f.Member.Set(r, value);
+    if (f.IsList() && CodeIndex(f, value) < 0) ++E;
+    if (f.OnlyCode != 0 && value != f.OnlyCode) ++E;  // the tracker port runs at one rate only
+  }
+  // Each digit of a code is checked on its own; a box is set from a digit in range.
+  for (std::size_t i = 0; i < ConditionCount; ++i) {
+    const ConditionField& c = ConditionFields[i];
+    const unsigned tens = R[c.CodeOffset] / 10, units = R[c.CodeOffset] % 10;
+    const bool tensOk = tens <= c.BuzzerDigitMax, unitsOk = units <= c.EventDigitMax;
+    E += !tensOk + !unitsOk;
+    for (const ChoiceField& box : ChoiceFields) {
+      if (box.Group != ConditionAt(i)) continue;
+      const bool buzzer = box.Kind == ChoiceKind::Buzzer;
+      if (buzzer ? tensOk : unitsOk) ChoiceIn(r, box) = ((buzzer ? tens : units) & box.Weight) != 0;
+    }
+  }
 
   if (forcePreset) {
     const ConfigRecord& p = VentoraPreset();
-    const auto differs = [&E](auto value, auto preset) {
-      if (value != preset) ++E;
-    };
-    // Each digit of a code is compared on its own, even one already counted as out of range.
-    const auto digits = [&E](std::uint8_t code, unsigned tens, unsigned units) {
-      if (code / 10 != tens) ++E;
-      if (code % 10 != units) ++E;
-    };
-    differs(r.PING, p.PING);
-    differs(r.B232, p.B232);
-    differs(r.ACP, p.ACP);
-    differs(r.ACN, p.ACN);
-    digits(R[16], 0, 1);
-    digits(R[17], 0, 1);
-    for (const std::size_t at : {18u, 21u, 24u, 28u, 31u}) digits(R[at], 0, 3);
-    differs(r.VMX, p.VMX);
-    differs(r.TVMX, p.TVMX);
-    differs(r.VCH, p.VCH);
-    differs(r.TVCH, p.TVCH);
-    differs(r.RPX, p.RPX);
-    differs(r.TRPX, p.TRPX);
-    differs(r.TOSC, p.TOSC);
-    differs(r.XOSC, p.XOSC);
-    differs(r.VBGL, p.VBGL);
-    differs(r.RBGL, p.RBGL);
-    differs(r.TBGL, p.TBGL);
+    // A list held to one code has been counted above already.
+    for (const NumericField& f : NumericFields)
+      if (f.OnlyCode == 0 && f.Member.Get(r) != f.Member.Get(p)) ++E;
+    // Each digit against the preset's, even one already counted as out of range.
+    for (std::size_t i = 0; i < ConditionCount; ++i) {
+      const unsigned code = R[ConditionFields[i].CodeOffset], preset = CodeOf(p, ConditionAt(i));
+      E += (code / 10 != preset / 10) + (code % 10 != preset % 10);
+    }
   }
   return out;
 }

@@ -14,8 +14,8 @@ using ConfigImage = std::array<std::uint8_t, ConfigImageSize>;
 using TransferTrailer = std::array<std::uint8_t, 5>;  // exclusive OR, then 32-bit sum (big-endian)
 
 // Position in the table is the item's position in its list box.
-constexpr std::array<std::uint16_t, 10> PingTable{5, 10, 15, 30, 45, 60, 90, 120, 180, 300};
-constexpr std::array<std::uint16_t, 4> BaudTable{96, 192, 576, 1152};  // baud / 100
+inline constexpr std::array<std::uint16_t, 10> PingTable{5, 10, 15, 30, 45, 60, 90, 120, 180, 300};
+inline constexpr std::array<std::uint16_t, 4> BaudTable{96, 192, 576, 1152};  // baud / 100
 
 // Buzzer (entry, exit, during) and event (entry, exit) choices of one supervised condition.
 struct AlertChoices {

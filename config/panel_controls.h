@@ -1,6 +1,6 @@
 #pragma once
 // The configuration panel's controls seen as ConfigPanelValues: which edit box is which
-// field, each condition's five boxes, and reading or writing the lot.
+// field, each condition's boxes, and reading or writing the lot.
 
 // lib
 #include "config/panel_values.h"
@@ -9,8 +9,7 @@ class QCheckBox;
 class TEdit;
 class TForm1;
 
-enum class Condition { VMX, VCH, RPX, OSC, BGL };
-
+// A condition's boxes; acceleration and braking have only BZ_IN (buzzer) and EV_IN (event).
 struct ConditionBoxes {
   QCheckBox* BZ_IN;
   QCheckBox* BZ_OUT;
@@ -23,5 +22,6 @@ struct ConditionBoxes {
 [[nodiscard]] ConditionBoxes Boxes(const TForm1& form, Condition condition);
 
 [[nodiscard]] ConfigPanelValues ReadPanelValues(const TForm1& form);
-// Lists, then edit boxes, then choice boxes, in image order.
+// Lists, then edit boxes, then choice boxes, in table order. A condition's buzzer boxes are
+// set entry, exit, during: the interlock then leaves exactly a consistent record shown.
 void WritePanelValues(TForm1& form, const ConfigPanelValues& values);

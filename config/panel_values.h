@@ -4,7 +4,7 @@
 // back what the checks decide. Qt-free.
 
 // lib
-#include "config/config_record.h"
+#include "config/config_fields.h"
 
 // Std
 #include <array>
@@ -14,14 +14,6 @@
 #include <string>
 #include <string_view>
 
-// The thirteen edit boxes of the record, in the order a write checks them.
-enum class ConfigEdit : std::uint8_t { ACP, ACN, VMX, TVMX, VCH, TVCH, RPX, TRPX, TOSC, XOSC, VBGL, RBGL, TBGL };
-constexpr std::size_t ConfigEditCount = 13;
-constexpr std::array<ConfigEdit, ConfigEditCount> AllConfigEdits{
-    ConfigEdit::ACP,  ConfigEdit::ACN,  ConfigEdit::VMX,  ConfigEdit::TVMX, ConfigEdit::VCH,
-    ConfigEdit::TVCH, ConfigEdit::RPX,  ConfigEdit::TRPX, ConfigEdit::TOSC, ConfigEdit::XOSC,
-    ConfigEdit::VBGL, ConfigEdit::RBGL, ConfigEdit::TBGL};
-
 // The twenty-nine choice boxes.
 struct PanelChoices {
   bool BZ_ACP = false, EV_ACP = false;
@@ -29,6 +21,11 @@ struct PanelChoices {
   AlertChoices VMX, VCH, RPX, OSC, BGL;
   friend bool operator==(const PanelChoices&, const PanelChoices&) = default;
 };
+// A box's flag among the panel's choices.
+[[nodiscard]] bool& ChoiceIn(PanelChoices& choices, const ChoiceField& box);
+[[nodiscard]] bool ChoiceIn(const PanelChoices& choices, const ChoiceField& box);
+// A condition's code for the boxes ticked on the panel.
+[[nodiscard]] std::uint8_t CodeOf(const PanelChoices& choices, Condition c);
 
 struct ConfigPanelValues {
   int PingItem = -1;  // selected item of CB_PING, -1 when none
@@ -39,6 +36,9 @@ struct ConfigPanelValues {
 
   [[nodiscard]] std::string& operator[](ConfigEdit e) { return Text[static_cast<std::size_t>(e)]; }
   [[nodiscard]] const std::string& operator[](ConfigEdit e) const { return Text[static_cast<std::size_t>(e)]; }
+  // The selected item of a list, by its position among the table's lists (PING, A232, B232).
+  [[nodiscard]] int& Item(std::size_t list);
+  [[nodiscard]] int Item(std::size_t list) const;
 };
 
 // Decimal value of a digit text, saturating at 4294967295 instead of overflowing.

@@ -2,19 +2,8 @@
 
 // Std
 #include <cstdint>
-#include <initializer_list>
 
 namespace {
-
-constexpr std::uint32_t NoBound = 0xFFFFFFFF;
-
-// One checked field of a command: digits only, then min <= value <= max.
-struct ListedField {
-  ConfigEdit edit;
-  std::uint32_t min;
-  std::uint32_t max;
-  const char* failure;
-};
 
 std::string TwoDigits(unsigned code) {
   std::string s = std::to_string(code);
@@ -22,45 +11,49 @@ std::string TwoDigits(unsigned code) {
   return s;
 }
 
-unsigned CodeOf(const AlertChoices& c) { return AlertEventCode(c); }
-unsigned CodeOf(bool buzzer, bool event) { return AlertEventCode(buzzer, event); }
+std::string Refusal(std::string_view name) {
+  std::string line = "Parâmetro inválido! [";
+  line += name;
+  line += ']';
+  return line;
+}
 
-// A group's line: its command with checksum and label, or the first failing field's line
-// (that field is recorded to be emptied).
-void Group(RemoteListing& out, const ConfigPanelValues& v, std::string_view mnemonic,
-           std::initializer_list<ListedField> fields, unsigned code, std::string_view label) {
-  std::string command = "#C";
-  command += mnemonic;
-  command += '[';
-  for (const ListedField& f : fields) {
-    const std::string& text = v[f.edit];
-    if (!IsAllDigits(text) || DecimalValue(text) < f.min || DecimalValue(text) > f.max) {
-      out.Lines.emplace_back(f.failure);
-      out.Emptied.push_back(f.edit);
-      return;
-    }
-    command += text;  // as typed, leading zeros kept
-    command += ',';
-  }
-  command += TwoDigits(code);
-  command += ']';
+void Finish(RemoteListing& out, std::string command, std::string_view label) {
   AppendChecksum(command);
   AppendLabel(command, label);
   out.Lines.push_back(std::move(command));
 }
 
-void Selected(RemoteListing& out, std::string_view mnemonic, int item, const std::uint16_t* table,
-              std::size_t size, unsigned scale, const char* failure, std::string_view label) {
-  if (item < 0 || static_cast<std::size_t>(item) >= size) {
-    out.Lines.emplace_back(failure);
+// A list's line: the selected item's value, as its text shows it.
+void Selected(RemoteListing& out, const NumericField& list, int item) {
+  if (item < 0 || static_cast<std::size_t>(item) >= list.Codes.size()) {
+    out.Lines.push_back(Refusal(list.Message));
     return;
   }
-  std::string command = "#C";
-  command += mnemonic;
-  command += '[' + std::to_string(table[item] * scale) + ']';
-  AppendChecksum(command);
-  AppendLabel(command, label);
-  out.Lines.push_back(std::move(command));
+  Finish(out, "#C" + std::string(list.Mnemonic) + '[' +
+                  std::to_string(list.Codes[static_cast<std::size_t>(item)] * list.ItemScale) + ']',
+         list.ListingLabel);
+}
+
+// A condition's line: its edit boxes, each first by the digit check and then by the bounds
+// the panel states (the width is no concern here), then the code. The first refused field
+// gives the line and is recorded to be emptied.
+void Group(RemoteListing& out, const ConfigPanelValues& v, Condition c) {
+  const ConditionField& group = FieldOf(c);
+  std::string command = "#C" + std::string(group.Mnemonic) + '[';
+  for (const ConfigEdit e : AllConfigEdits) {
+    const NumericField& f = FieldOf(e);
+    if (f.Group != c) continue;
+    const std::string& text = v[e];
+    if (!IsAllDigits(text) || DecimalValue(text) < f.WriteMin || DecimalValue(text) > f.WriteMax) {
+      out.Lines.push_back(Refusal(f.ListingRefusalName()));
+      out.Emptied.push_back(e);
+      return;
+    }
+    command += text;  // as typed, leading zeros kept
+    command += ',';
+  }
+  Finish(out, command + TwoDigits(CodeOf(v.Choices, c)) + ']', group.Label);
 }
 
 }  // namespace
@@ -80,37 +73,10 @@ void AppendLabel(std::string& line, std::string_view label) {
 }
 
 RemoteListing ListRemoteCommands(const ConfigPanelValues& v) {
-  using E = ConfigEdit;
-  const PanelChoices& c = v.Choices;
   RemoteListing out;
   out.Lines.emplace_back("Comandos de configuração remota:");
-  Selected(out, "PI", v.PingItem, PingTable.data(), PingTable.size(), 1, "Parâmetro inválido! [PING]", "PING");
-  Selected(out, "BR", v.B232Item, BaudTable.data(), BaudTable.size(), 100, "Parâmetro inválido! [RS232-B]",
-           "RS232-B");
-  Group(out, v, "ACP", {{E::ACP, 0, NoBound, "Parâmetro inválido! [Aceleração]"}}, CodeOf(c.BZ_ACP, c.EV_ACP),
-        "Aceleração");
-  Group(out, v, "ACN", {{E::ACN, 0, NoBound, "Parâmetro inválido! [Desaceleração]"}}, CodeOf(c.BZ_ACN, c.EV_ACN),
-        "Desaceleração");
-  Group(out, v, "VMX",
-        {{E::VMX, 0, 150, "Parâmetro inválido! [Velocidade]"},
-         {E::TVMX, 0, 60, "Parâmetro inválido! [Tempo validação Velocidade]"}},
-        CodeOf(c.VMX), "Velocidade");
-  Group(out, v, "VCH",
-        {{E::VCH, 0, 150, "Parâmetro inválido! [Velocidade na Chuva]"},
-         {E::TVCH, 0, 60, "Parâmetro inválido! [Tempo validação Velocidade na Chuva]"}},
-        CodeOf(c.VCH), "Velocidade na chuva");
-  Group(out, v, "RPX",
-        {{E::RPX, 1000, NoBound, "Parâmetro inválido! [Rotação do Motor]"},
-         {E::TRPX, 0, 60, "Parâmetro inválido! [Tempo validação Rotação]"}},
-        CodeOf(c.RPX), "Rotação do motor");
-  Group(out, v, "OCS",
-        {{E::TOSC, 1, NoBound, "Parâmetro inválido! [Tempo ociosidade]"},
-         {E::XOSC, 0, 60, "Parâmetro inválido! [Tempo excessão manobra]"}},
-        CodeOf(c.OSC), "Ociosidade do motor");
-  Group(out, v, "BGL",
-        {{E::VBGL, 1, NoBound, "Parâmetro inválido! [Velocidade min. Banguela]"},
-         {E::RBGL, 300, 1000, "Parâmetro inválido! [Rotação max. Banguela]"},
-         {E::TBGL, 0, 30, "Parâmetro inválido! [Tempo validação Banguela]"}},
-        CodeOf(c.BGL), "Banguela");
+  for (std::size_t i = 0; i < ConfigListCount; ++i)
+    if (!ListFields()[i].Mnemonic.empty()) Selected(out, ListFields()[i], v.Item(i));
+  for (std::size_t i = 0; i < ConditionCount; ++i) Group(out, v, static_cast<Condition>(i));
   return out;
 }

@@ -1,4 +1,5 @@
 #include "config/config_record.h"
+#include "config/config_fields.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,12 @@ TEST(ConfigImage, AlertEventCodeAllCombinations) {
     const unsigned buzzer = (bits & 7), event = (bits >> 3) & 3;
     SCOPED_TRACE(bits);
     EXPECT_EQ(AlertEventCode(c), 10 * buzzer + event);
+    // The field table's weights pack the same code for each condition.
+    for (const Condition k : {Condition::VMX, Condition::VCH, Condition::RPX, Condition::OSC, Condition::BGL}) {
+      ConfigRecord r;
+      r.*FieldOf(k).InRecord.Alerts = c;
+      EXPECT_EQ(CodeOf(r, k), AlertEventCode(c));
+    }
 
     const bool consistent = !(c.BZ_WH && (c.BZ_IN || c.BZ_OUT));
     const DecodedConfig d = DecodeConfigImage(WithByte(DefaultImage(), 18, AlertEventCode(c)), false);
@@ -91,6 +98,14 @@ TEST(ConfigImage, AlertEventCodeAllCombinations) {
   EXPECT_EQ(AlertEventCode(false, true), 1);
   EXPECT_EQ(AlertEventCode(true, false), 10);
   EXPECT_EQ(AlertEventCode(true, true), 11);
+  for (const bool buzzer : {false, true})
+    for (const bool event : {false, true}) {
+      ConfigRecord r;
+      r.BZ_ACP = r.BZ_ACN = buzzer;
+      r.EV_ACP = r.EV_ACN = event;
+      EXPECT_EQ(CodeOf(r, Condition::ACP), AlertEventCode(buzzer, event));
+      EXPECT_EQ(CodeOf(r, Condition::ACN), AlertEventCode(buzzer, event));
+    }
 }
 
 TEST(ConfigImage, StockRecordsDecodeBack) {
