@@ -6,7 +6,7 @@
 #include "app/controls.h"
 #include "app/platform.h"
 #include "app/tool_version.h"
-#include "config/config_record.h"
+#include "config/config_fields.h"
 #include "service/service_engine.h"
 #include "service/window_front_end.h"
 #include "update/version_fetcher.h"
@@ -148,13 +148,12 @@ void TForm1::FormCreate() {
   VCP.SetCustomBaudRate(3686400);
   setWindowTitle(QString::asprintf("ZPiTool v%d.%d.%c", ToolMajor, ToolMinor, ToolRevision));
 
-  for (const std::uint16_t seconds : PingTable)
-    CB_PING->addItem(QString::number(seconds));
-  for (TDropDownCombo* list : {CB_A232, CB_B232})
-    for (const std::uint16_t code : BaudTable)
-      list->addItem(QString::number(code * 100));
-  for (TDropDownCombo* list : {CB_PING, CB_A232, CB_B232})
-    list->setCurrentIndex(-1);
+  for (std::size_t i = 0; i < ConfigListCount; ++i) {
+    const NumericField& field = ListFields()[i];
+    for (const std::uint16_t code : field.Codes)
+      ConfigLists[i]->addItem(QString::number(code * field.ItemScale));
+    ConfigLists[i]->setCurrentIndex(-1);
+  }
 
   Timer4->start();
   L_Msg->setText(QString());
@@ -178,12 +177,16 @@ void TForm1::FormKeyDown(std::uint16_t Key, TShiftState Shift) {
 
 void TForm1::Timer5Timer() {
   Timer5->stop();
-  for (QLineEdit* edit : {ED_ACP, ED_ACN, ED_VMX, ED_TVMX, ED_VCH, ED_TVCH, ED_RPX, ED_TRPX, ED_VBGL, ED_TBGL,
-                          ED_RBGL, ED_TOSC, ED_XOSC, ED_VEBK, ED_TEBK, ED_REBK})
+  // The record's fields and the engine-brake group's three.
+  const auto clearAndLift = [](QLineEdit* edit, TUpDown* upDown) {
     edit->clear();
-  for (TUpDown* upDown : {UD_VMX, UD_TVMX, UD_VCH, UD_TVCH, UD_RPX, UD_TRPX, UD_ACP, UD_ACN, UD_VBGL, UD_TBGL,
-                          UD_RBGL, UD_TOSC, UD_XOSC, UD_VEBK, UD_REBK, UD_TEBK})
     upDown->move(upDown->x(), upDown->y() - 3);
+  };
+  for (std::size_t i = 0; i < ConfigEditCount; ++i)
+    clearAndLift(ConfigEditBoxes[i], ConfigSpinners[i]);
+  clearAndLift(ED_VEBK, UD_VEBK);
+  clearAndLift(ED_TEBK, UD_TEBK);
+  clearAndLift(ED_REBK, UD_REBK);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

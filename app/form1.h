@@ -17,6 +17,7 @@
 //   update/version_check.cpp     DeleteOldExecutables, Timer4Timer, L_MsgClick, L_Site*
 
 // lib
+#include "config/config_fields.h"
 #include "config/config_record.h"
 #include "release/release_core.h"
 #include "serial/comport.h"
@@ -242,6 +243,12 @@ class TForm1 : public QWidget {
   TUpDown* UD_ACN = nullptr;
   QCheckBox* CB_BZ_ACN = nullptr;
   QCheckBox* CB_EV_ACN = nullptr;
+
+  // The record's controls again, in the order of the field table (config/config_fields.h).
+  std::array<TDropDownCombo*, ConfigListCount> ConfigLists{};
+  std::array<TEdit*, ConfigEditCount> ConfigEditBoxes{};
+  std::array<TUpDown*, ConfigEditCount> ConfigSpinners{};
+  std::array<QCheckBox*, ChoiceFieldCount> ConfigChoiceBoxes{};
 
   // Hidden strip
   QCheckBox* Cb_Ventora = nullptr;

@@ -6,6 +6,7 @@
 #include "app/controls.h"
 #include "app/fonts.h"
 #include "app/tool_version.h"
+#include "config/config_fields.h"
 
 // Qt
 #include <QCheckBox>
@@ -15,6 +16,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+
+// Std
+#include <stdexcept>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -33,12 +39,20 @@ QPalette TextPalette(const QColor& text) {
 // Every control gets the window's font and black text explicitly, so that the caption font
 // and grey of the group box around it do not carry over.
 template <class T>
-T* Place(QWidget* parent, const char* name, int x, int y, int w, int h) {
+T* Place(QWidget* parent, std::string_view name, int x, int y, int w, int h) {
   auto* control = new T(parent);
-  control->setObjectName(QString::fromLatin1(name));
+  control->setObjectName(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
   control->setGeometry(x, y, w, h);
   control->setFont(Fonts::Window());
   control->setPalette(TextPalette(Qt::black));
+  return control;
+}
+
+// A control created under `root` by that name; the layout names them all, so none is missing.
+template <class T>
+T* Named(QWidget* root, std::string_view name) {
+  T* control = root->findChild<T*>(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+  if (!control) throw std::logic_error("no control " + std::string(name));
   return control;
 }
 
@@ -71,7 +85,7 @@ TClickLabel* LinkLabel(QWidget* parent, const char* name, const QString& caption
   return label;
 }
 
-QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, int x, int y, int w,
+QCheckBox* CheckBox(QWidget* parent, std::string_view name, const QString& caption, int x, int y, int w,
                     const QString& context) {
   auto* box = Place<QCheckBox>(parent, name, x, y, w, 17);
   box->setText(caption);
@@ -92,20 +106,32 @@ constexpr int EditHeight = 21;
 constexpr int UpDownWidth = 14;
 constexpr int UpDownDrop = 3;  // the start-up tick lifts the spinners by this much
 
+// An edit box and its spinner: names, text limit (0: none), the spinner's range and start.
+struct ValueSpec {
+  std::string_view edit;
+  std::string_view upDown;
+  int maxLength, min, max, position;
+};
+
+// The record's fields take theirs from the field table.
+ValueSpec SpecOf(ConfigEdit e) {
+  const NumericField& f = FieldOf(e);
+  return {f.Control, f.Spinner, f.TextLimit, f.SpinMin, f.SpinMax, f.SpinStartPosition()};
+}
+
 // One value of a group: its label, the edit box and the spinner beside it, at the right.
 // Returns the edit box; the spinner is stored through `upDown`.
-TEdit* ValueRow(QGroupBox* group, const QString& caption, const char* editName, const char* upDownName,
-                    int y, int maxLength, int min, int max, int position, TUpDown*& upDown,
-                    int labelHeight = EditHeight) {
+TEdit* ValueRow(QGroupBox* group, const QString& caption, const ValueSpec& spec, int y, TUpDown*& upDown,
+                int labelHeight = EditHeight) {
   const int editX = group->width() - 6 - UpDownWidth - EditWidth;
   QLabel* label = Label(group, caption, 8, y + (EditHeight - labelHeight) / 2, editX - 3 - 8, labelHeight);
-  auto* edit = Place<TEdit>(group, editName, editX, y, EditWidth, EditHeight);
-  edit->SetTextLimit(maxLength);
+  auto* edit = Place<TEdit>(group, spec.edit, editX, y, EditWidth, EditHeight);
+  edit->SetTextLimit(spec.maxLength);
   edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   edit->setAccessibleName(Plain(group->title()) + QStringLiteral(": ") + Plain(caption));
   label->setBuddy(edit);
-  upDown = new TUpDown(edit, min, max, position, group);
-  upDown->setObjectName(QString::fromLatin1(upDownName));
+  upDown = new TUpDown(edit, spec.min, spec.max, spec.position, group);
+  upDown->setObjectName(QString::fromLatin1(spec.upDown.data(), static_cast<qsizetype>(spec.upDown.size())));
   upDown->setGeometry(editX + EditWidth, y + UpDownDrop, UpDownWidth, EditHeight);
   upDown->setAccessibleName(edit->accessibleName());
   return edit;
@@ -118,10 +144,13 @@ struct ChoiceGroups {
 };
 constexpr int ChoiceGroupHeight = 70;
 
-ChoiceGroups Choices(QGroupBox* group, const char* buzzerName, const char* eventName, int y,
-                     QCheckBox*& bzIn, QCheckBox*& bzOut, QCheckBox*& bzWh, QCheckBox*& evIn, QCheckBox*& evOut,
-                     const char* bzInName, const char* bzOutName, const char* bzWhName, const char* evInName,
-                     const char* evOutName) {
+// The condition's box of a kind and weight, as the field table names it.
+std::string_view BoxName(Condition c, ChoiceKind kind, unsigned weight) {
+  return ChoiceFields.at(ChoiceIndex(c, kind, weight)).Control;
+}
+
+ChoiceGroups Choices(QGroupBox* group, const char* buzzerName, const char* eventName, int y, Condition c,
+                     QCheckBox*& bzIn, QCheckBox*& bzOut, QCheckBox*& bzWh, QCheckBox*& evIn, QCheckBox*& evOut) {
   // The event group's caption is the longer one: it gets the wider half.
   const int inner = group->width() - 8 - 4 - 8;
   const int buzzerWidth = inner * 45 / 100;
@@ -132,11 +161,12 @@ ChoiceGroups Choices(QGroupBox* group, const char* buzzerName, const char* event
       Group(group, eventName, QStringLiteral(" REGISTRAR EVENTO "), 12 + buzzerWidth, y, eventWidth, ChoiceGroupHeight);
   const QString bzContext = title + QStringLiteral(", alerta buzzer:");
   const QString evContext = title + QStringLiteral(", registrar evento:");
-  bzIn = CheckBox(buzzer, bzInName, QStringLiteral("Entrada"), 10, 16, buzzerWidth - 16, bzContext);
-  bzOut = CheckBox(buzzer, bzOutName, QStringLiteral("Saída"), 10, 33, buzzerWidth - 16, bzContext);
-  bzWh = CheckBox(buzzer, bzWhName, QStringLiteral("Durante"), 10, 50, buzzerWidth - 16, bzContext);
-  evIn = CheckBox(event, evInName, QStringLiteral("Entrada"), 10, 16, eventWidth - 16, evContext);
-  evOut = CheckBox(event, evOutName, QStringLiteral("Saída"), 10, 33, eventWidth - 16, evContext);
+  using enum ChoiceKind;
+  bzIn = CheckBox(buzzer, BoxName(c, Buzzer, 1), QStringLiteral("Entrada"), 10, 16, buzzerWidth - 16, bzContext);
+  bzOut = CheckBox(buzzer, BoxName(c, Buzzer, 2), QStringLiteral("Saída"), 10, 33, buzzerWidth - 16, bzContext);
+  bzWh = CheckBox(buzzer, BoxName(c, Buzzer, 4), QStringLiteral("Durante"), 10, 50, buzzerWidth - 16, bzContext);
+  evIn = CheckBox(event, BoxName(c, Event, 1), QStringLiteral("Entrada"), 10, 16, eventWidth - 16, evContext);
+  evOut = CheckBox(event, BoxName(c, Event, 2), QStringLiteral("Saída"), 10, 33, eventWidth - 16, evContext);
   return {buzzer, event};
 }
 
@@ -187,7 +217,6 @@ void TForm1::BuildControls() {
 
   // Top row: three lists, each with its label and a grey hint under it, then the write button.
   struct ListSpec {
-    const char* name;
     const char* labelName;
     QString caption;
     QString hint;
@@ -196,10 +225,10 @@ void TForm1::BuildControls() {
     int listWidth;
   };
   const ListSpec lists[] = {
-      {"CB_PING", "L_PING", QStringLiteral("PING [s]:"), QStringLiteral("envio #ZPI"), 10, 68, 56},
-      {"CB_A232", "L_A232", QStringLiteral("RS232-A:"), QStringLiteral("rastreador"), 138, 196, 68},
-      {"CB_B232", "L_B232", QStringLiteral("RS232-B:"), QStringLiteral("periférico"), 278, 336, 68},
-  };
+      {"L_PING", QStringLiteral("PING [s]:"), QStringLiteral("envio #ZPI"), 10, 68, 56},
+      {"L_A232", QStringLiteral("RS232-A:"), QStringLiteral("rastreador"), 138, 196, 68},
+      {"L_B232", QStringLiteral("RS232-B:"), QStringLiteral("periférico"), 278, 336, 68},
+  };  // in the field table's order of the lists
   TDropDownCombo** listControls[] = {&CB_PING, &CB_A232, &CB_B232};
   for (std::size_t i = 0; i < std::size(lists); ++i) {
     const ListSpec& entry = lists[i];
@@ -207,7 +236,7 @@ void TForm1::BuildControls() {
     QLabel* hint = Label(GB_Config, entry.hint, entry.x, 33, 58, 13);
     hint->setFont(Fonts::Verdana7());
     hint->setPalette(TextPalette(Grey));
-    auto* list = Place<TDropDownCombo>(GB_Config, entry.name, entry.listX, 21, entry.listWidth, 22);
+    auto* list = Place<TDropDownCombo>(GB_Config, ListFields()[i].Control, entry.listX, 21, entry.listWidth, 22);
     list->setEditable(false);
     list->setAccessibleName(Plain(entry.caption));
     label->setBuddy(list);
@@ -231,86 +260,87 @@ void TForm1::BuildControls() {
   constexpr int LeftX = 6, LeftW = 250, RightX = 262, RightW = 280;
 
   GB_VMX = Group(GB_Config, "GB_VMX", QStringLiteral(" VELOCIDADE "), LeftX, 82, LeftW, 152);
-  ED_VMX = ValueRow(GB_VMX, QStringLiteral("Velocidade máxima permitida [km/h]:"), "ED_VMX", "UD_VMX", 18, 3, 1, 250,
-                    120, UD_VMX);
-  ED_TVMX = ValueRow(GB_VMX, QStringLiteral("Tempo validação [segundos]:"), "ED_TVMX", "UD_TVMX", 44, 2, 0, 20, 5,
-                     UD_TVMX);
+  ED_VMX = ValueRow(GB_VMX, QStringLiteral("Velocidade máxima permitida [km/h]:"), SpecOf(ConfigEdit::VMX), 18,
+                    UD_VMX);
+  ED_TVMX = ValueRow(GB_VMX, QStringLiteral("Tempo validação [segundos]:"), SpecOf(ConfigEdit::TVMX), 44, UD_TVMX);
   {
-    const ChoiceGroups g = Choices(GB_VMX, "GB_VMX_BZ", "GB_VMX_EV", 74, CB_BZ_VMX_IN, CB_BZ_VMX_OUT, CB_BZ_VMX_WH,
-                                   CB_EV_VMX_IN, CB_EV_VMX_OUT, "CB_BZ_VMX_IN", "CB_BZ_VMX_OUT", "CB_BZ_VMX_WH",
-                                   "CB_EV_VMX_IN", "CB_EV_VMX_OUT");
+    const ChoiceGroups g = Choices(GB_VMX, "GB_VMX_BZ", "GB_VMX_EV", 74, Condition::VMX, CB_BZ_VMX_IN,
+                                   CB_BZ_VMX_OUT, CB_BZ_VMX_WH, CB_EV_VMX_IN, CB_EV_VMX_OUT);
     GB_VMX_BZ = g.buzzer;
     GB_VMX_EV = g.event;
   }
 
   GB_VCH = Group(GB_Config, "GB_VCH", QStringLiteral(" VELOCIDADE NA CHUVA "), LeftX, 242, LeftW, 152);
-  ED_VCH = ValueRow(GB_VCH, QStringLiteral("Velocidade máxima permitida [km/h]:"), "ED_VCH", "UD_VCH", 18, 3, 1, 250,
-                    90, UD_VCH);
-  ED_TVCH = ValueRow(GB_VCH, QStringLiteral("Tempo validação [segundos]:"), "ED_TVCH", "UD_TVCH", 44, 2, 0, 20, 5,
-                     UD_TVCH);
+  ED_VCH = ValueRow(GB_VCH, QStringLiteral("Velocidade máxima permitida [km/h]:"), SpecOf(ConfigEdit::VCH), 18,
+                    UD_VCH);
+  ED_TVCH = ValueRow(GB_VCH, QStringLiteral("Tempo validação [segundos]:"), SpecOf(ConfigEdit::TVCH), 44, UD_TVCH);
   {
-    const ChoiceGroups g = Choices(GB_VCH, "GB_VCH_BZ", "GB_VCH_EV", 74, CB_BZ_VCH_IN, CB_BZ_VCH_OUT, CB_BZ_VCH_WH,
-                                   CB_EV_VCH_IN, CB_EV_VCH_OUT, "CB_BZ_VCH_IN", "CB_BZ_VCH_OUT", "CB_BZ_VCH_WH",
-                                   "CB_EV_VCH_IN", "CB_EV_VCH_OUT");
+    const ChoiceGroups g = Choices(GB_VCH, "GB_VCH_BZ", "GB_VCH_EV", 74, Condition::VCH, CB_BZ_VCH_IN,
+                                   CB_BZ_VCH_OUT, CB_BZ_VCH_WH, CB_EV_VCH_IN, CB_EV_VCH_OUT);
     GB_VCH_BZ = g.buzzer;
     GB_VCH_EV = g.event;
   }
 
   GB_BGL = Group(GB_Config, "GB_BGL", QStringLiteral(" CONDUÇÃO DESENGRENADA (banguela) "), LeftX, 402, LeftW, 180);
-  ED_VBGL = ValueRow(GB_BGL, QStringLiteral("Velocidade mínima validação [km/h]:"), "ED_VBGL", "UD_VBGL", 18, 3, 1,
-                     250, 40, UD_VBGL);
-  ED_RBGL = ValueRow(GB_BGL, QStringLiteral("Rotação máxima validação [rpm]:"), "ED_RBGL", "UD_RBGL", 44, 4, 300,
-                     1500, 900, UD_RBGL);
-  ED_TBGL = ValueRow(GB_BGL, QStringLiteral("Tempo validação [segundos]:"), "ED_TBGL", "UD_TBGL", 70, 2, 0, 20, 5,
-                     UD_TBGL);
+  ED_VBGL = ValueRow(GB_BGL, QStringLiteral("Velocidade mínima validação [km/h]:"), SpecOf(ConfigEdit::VBGL), 18,
+                     UD_VBGL);
+  ED_RBGL = ValueRow(GB_BGL, QStringLiteral("Rotação máxima validação [rpm]:"), SpecOf(ConfigEdit::RBGL), 44, UD_RBGL);
+  ED_TBGL = ValueRow(GB_BGL, QStringLiteral("Tempo validação [segundos]:"), SpecOf(ConfigEdit::TBGL), 70, UD_TBGL);
   {
-    const ChoiceGroups g = Choices(GB_BGL, "GB_BGL_IN", "GB_BGL_OUT", 102, CB_BZ_BGL_IN, CB_BZ_BGL_OUT,
-                                   CB_BZ_BGL_WH, CB_EV_BGL_IN, CB_EV_BGL_OUT, "CB_BZ_BGL_IN", "CB_BZ_BGL_OUT",
-                                   "CB_BZ_BGL_WH", "CB_EV_BGL_IN", "CB_EV_BGL_OUT");
+    const ChoiceGroups g = Choices(GB_BGL, "GB_BGL_IN", "GB_BGL_OUT", 102, Condition::BGL, CB_BZ_BGL_IN,
+                                   CB_BZ_BGL_OUT, CB_BZ_BGL_WH, CB_EV_BGL_IN, CB_EV_BGL_OUT);
     GB_BGL_IN = g.buzzer;
     GB_BGL_OUT = g.event;
   }
 
   GB_ACP = Group(GB_Config, "GB_ACP", QStringLiteral(" ACELERAÇÃO (aceleração brusca) "), RightX, 82, RightW, 74);
-  ED_ACP = ValueRow(GB_ACP, QStringLiteral("Aceleração máxima permitida [km/h.s]:"), "ED_ACP", "UD_ACP", 18, 3, 1,
-                    255, 11, UD_ACP);
-  CB_BZ_ACP = CheckBox(GB_ACP, "CB_BZ_ACP", QStringLiteral("ALERTA BUZZER"), 10, 47, 122, Plain(GB_ACP->title()) + u':');
-  CB_EV_ACP =
-      CheckBox(GB_ACP, "CB_EV_ACP", QStringLiteral("REGISTRAR EVENTO"), 138, 47, 136, Plain(GB_ACP->title()) + u':');
+  ED_ACP = ValueRow(GB_ACP, QStringLiteral("Aceleração máxima permitida [km/h.s]:"), SpecOf(ConfigEdit::ACP), 18,
+                    UD_ACP);
+  CB_BZ_ACP = CheckBox(GB_ACP, BoxName(Condition::ACP, ChoiceKind::Buzzer, 1), QStringLiteral("ALERTA BUZZER"), 10,
+                       47, 122, Plain(GB_ACP->title()) + u':');
+  CB_EV_ACP = CheckBox(GB_ACP, BoxName(Condition::ACP, ChoiceKind::Event, 1), QStringLiteral("REGISTRAR EVENTO"),
+                       138, 47, 136, Plain(GB_ACP->title()) + u':');
 
   GB_ACN = Group(GB_Config, "GB_ACN", QStringLiteral(" DESACELERAÇÃO (frenagem brusca) "), RightX, 164, RightW, 74);
-  ED_ACN = ValueRow(GB_ACN, QStringLiteral("Desaceleração máxima permitida [km/h.s]:"), "ED_ACN", "UD_ACN", 18, 3,
-                    1, 255, 11, UD_ACN);
-  CB_BZ_ACN = CheckBox(GB_ACN, "CB_BZ_ACN", QStringLiteral("ALERTA BUZZER"), 10, 47, 122, Plain(GB_ACN->title()) + u':');
-  CB_EV_ACN =
-      CheckBox(GB_ACN, "CB_EV_ACN", QStringLiteral("REGISTRAR EVENTO"), 138, 47, 136, Plain(GB_ACN->title()) + u':');
+  ED_ACN = ValueRow(GB_ACN, QStringLiteral("Desaceleração máxima permitida [km/h.s]:"), SpecOf(ConfigEdit::ACN), 18,
+                    UD_ACN);
+  CB_BZ_ACN = CheckBox(GB_ACN, BoxName(Condition::ACN, ChoiceKind::Buzzer, 1), QStringLiteral("ALERTA BUZZER"), 10,
+                       47, 122, Plain(GB_ACN->title()) + u':');
+  CB_EV_ACN = CheckBox(GB_ACN, BoxName(Condition::ACN, ChoiceKind::Event, 1), QStringLiteral("REGISTRAR EVENTO"),
+                       138, 47, 136, Plain(GB_ACN->title()) + u':');
 
   GB_RPX = Group(GB_Config, "GB_RPX", QStringLiteral(" ROTAÇÃO DO MOTOR "), RightX, 246, RightW, 152);
-  ED_RPX = ValueRow(GB_RPX, QStringLiteral("Rotação máxima permitida [rpm]:"), "ED_RPX", "UD_RPX", 18, 4, 1000, 9999,
-                    4500, UD_RPX);
-  ED_TRPX = ValueRow(GB_RPX, QStringLiteral("Tempo validação [segundos]:"), "ED_TRPX", "UD_TRPX", 44, 2, 0, 20, 5,
-                     UD_TRPX);
+  ED_RPX = ValueRow(GB_RPX, QStringLiteral("Rotação máxima permitida [rpm]:"), SpecOf(ConfigEdit::RPX), 18, UD_RPX);
+  ED_TRPX = ValueRow(GB_RPX, QStringLiteral("Tempo validação [segundos]:"), SpecOf(ConfigEdit::TRPX), 44, UD_TRPX);
   {
-    const ChoiceGroups g = Choices(GB_RPX, "GB_RPX_IN", "GB_RPX_OUT", 74, CB_BZ_RPX_IN, CB_BZ_RPX_OUT, CB_BZ_RPX_WH,
-                                   CB_EV_RPX_IN, CB_EV_RPX_OUT, "CB_BZ_RPX_IN", "CB_BZ_RPX_OUT", "CB_BZ_RPX_WH",
-                                   "CB_EV_RPX_IN", "CB_EV_RPX_OUT");
+    const ChoiceGroups g = Choices(GB_RPX, "GB_RPX_IN", "GB_RPX_OUT", 74, Condition::RPX, CB_BZ_RPX_IN,
+                                   CB_BZ_RPX_OUT, CB_BZ_RPX_WH, CB_EV_RPX_IN, CB_EV_RPX_OUT);
     GB_RPX_IN = g.buzzer;
     GB_RPX_OUT = g.event;
   }
 
   GB_OSC = Group(GB_Config, "GB_OSC", QStringLiteral(" OCIOSIDADE DO MOTOR (funcionando parado) "), RightX, 406,
                  RightW, 176);
-  ED_TOSC = ValueRow(GB_OSC, QStringLiteral("Tempo máximo permitido para\nociosidade do motor [minutos]:"), "ED_TOSC",
-                     "UD_TOSC", 22, 2, 1, 45, 10, UD_TOSC, 28);
-  ED_XOSC = ValueRow(GB_OSC, QStringLiteral("Tempo de exceção para\nmanobras rápidas [segundos]:"), "ED_XOSC",
-                     "UD_XOSC", 60, 2, 0, 20, 7, UD_XOSC, 28);
+  ED_TOSC = ValueRow(GB_OSC, QStringLiteral("Tempo máximo permitido para\nociosidade do motor [minutos]:"),
+                     SpecOf(ConfigEdit::TOSC), 22, UD_TOSC, 28);
+  ED_XOSC = ValueRow(GB_OSC, QStringLiteral("Tempo de exceção para\nmanobras rápidas [segundos]:"),
+                     SpecOf(ConfigEdit::XOSC), 60, UD_XOSC, 28);
   {
-    const ChoiceGroups g = Choices(GB_OSC, "GB_OSC_IN", "GB_OSC_OUT", 98, CB_BZ_OSC_IN, CB_BZ_OSC_OUT, CB_BZ_OSC_WH,
-                                   CB_EV_OSC_IN, CB_EV_OSC_OUT, "CB_BZ_OSC_IN", "CB_BZ_OSC_OUT", "CB_BZ_OSC_WH",
-                                   "CB_EV_OSC_IN", "CB_EV_OSC_OUT");
+    const ChoiceGroups g = Choices(GB_OSC, "GB_OSC_IN", "GB_OSC_OUT", 98, Condition::OSC, CB_BZ_OSC_IN,
+                                   CB_BZ_OSC_OUT, CB_BZ_OSC_WH, CB_EV_OSC_IN, CB_EV_OSC_OUT);
     GB_OSC_IN = g.buzzer;
     GB_OSC_OUT = g.event;
   }
+
+  // The record's controls in table order, found by the names the table gave them.
+  for (std::size_t i = 0; i < ConfigListCount; ++i)
+    ConfigLists[i] = Named<TDropDownCombo>(GB_Config, ListFields()[i].Control);
+  for (std::size_t i = 0; i < ConfigEditCount; ++i) {
+    ConfigEditBoxes[i] = Named<TEdit>(GB_Config, EditFields()[i].Control);
+    ConfigSpinners[i] = Named<TUpDown>(GB_Config, EditFields()[i].Spinner);
+  }
+  for (std::size_t i = 0; i < ChoiceFieldCount; ++i)
+    ConfigChoiceBoxes[i] = Named<QCheckBox>(GB_Config, ChoiceFields[i].Control);
 
   // ---- Hidden strip (client x 557 to 853) ---------------------------------------------------
   Cb_Ventora = CheckBox(this, "Cb_Ventora", QStringLiteral("Forçar configuração Ventora"), 568, 0, 169, {});
@@ -349,11 +379,12 @@ void TForm1::BuildControls() {
 
   // ---- Beyond the right edge at both widths ------------------------------------------------
   GB_EBK = Group(this, "GB_EBK", QStringLiteral(" CONDUÇÃO EM FREIO MOTOR "), 870, 262, 249, 183);
-  ED_VEBK = ValueRow(GB_EBK, QStringLiteral("Velocidade mínima validação [km/h]:"), "ED_VEBK", "UD_VEBK", 18, 3, 1, 250,
-                     40, UD_VEBK);
-  ED_REBK = ValueRow(GB_EBK, QStringLiteral("Rotação mínima validação [rpm]:"), "ED_REBK", "UD_REBK", 44, 4, 300, 1500,
-                     1200, UD_REBK);
-  ED_TEBK = ValueRow(GB_EBK, QStringLiteral("Tempo validação [segundos]:"), "ED_TEBK", "UD_TEBK", 70, 0, 0, 20, 5,
+  // Not part of the record: its values stay here.
+  ED_VEBK = ValueRow(GB_EBK, QStringLiteral("Velocidade mínima validação [km/h]:"),
+                     {"ED_VEBK", "UD_VEBK", 3, 1, 250, 40}, 18, UD_VEBK);
+  ED_REBK = ValueRow(GB_EBK, QStringLiteral("Rotação mínima validação [rpm]:"),
+                     {"ED_REBK", "UD_REBK", 4, 300, 1500, 1200}, 44, UD_REBK);
+  ED_TEBK = ValueRow(GB_EBK, QStringLiteral("Tempo validação [segundos]:"), {"ED_TEBK", "UD_TEBK", 0, 0, 20, 5}, 70,
                      UD_TEBK);
   GB_EBK_IN = Group(GB_EBK, "GB_EBK_IN", QStringLiteral(" ENTRADA "), 8, 102, 114, 70);
   GB_EBK_OUT = Group(GB_EBK, "GB_EBK_OUT", QStringLiteral(" SAÍDA "), 127, 102, 114, 70);

@@ -91,18 +91,14 @@ void TForm1::ButtonVCPState(bool open) {
     ButtonVCP->AllowAllUp = false;
     Engine().NewConnection();
     Log->Clear();
-    for (TDropDownCombo* list : {CB_PING, CB_A232, CB_B232})
+    for (TDropDownCombo* list : ConfigLists)
       list->setCurrentIndex(-1);
     B_RemConfig->setEnabled(false);
-    for (QLineEdit* edit :
-         {ED_ACP, ED_ACN, ED_VMX, ED_TVMX, ED_VCH, ED_TVCH, ED_RPX, ED_TRPX, ED_VBGL, ED_TBGL, ED_RBGL, ED_TOSC, ED_XOSC})
+    // The record's fields only, not the engine-brake group. A box whose state changes runs its
+    // click handler (unticking changes no other box).
+    for (TEdit* edit : ConfigEditBoxes)
       edit->clear();
-    // In this order; a box whose state changes runs its click handler.
-    for (QCheckBox* box : {CB_EV_ACP,     CB_BZ_ACP,     CB_EV_ACN,     CB_BZ_ACN,     CB_EV_VMX_IN,  CB_EV_VMX_OUT,
-                           CB_BZ_VMX_IN,  CB_BZ_VMX_OUT, CB_BZ_VMX_WH,  CB_EV_VCH_IN,  CB_EV_VCH_OUT, CB_BZ_VCH_IN,
-                           CB_BZ_VCH_OUT, CB_BZ_VCH_WH,  CB_EV_RPX_IN,  CB_EV_RPX_OUT, CB_BZ_RPX_IN,  CB_BZ_RPX_OUT,
-                           CB_BZ_RPX_WH,  CB_EV_BGL_IN,  CB_EV_BGL_OUT, CB_BZ_BGL_IN,  CB_BZ_BGL_OUT, CB_BZ_BGL_WH,
-                           CB_EV_OSC_IN,  CB_EV_OSC_OUT, CB_BZ_OSC_IN,  CB_BZ_OSC_OUT, CB_BZ_OSC_WH})
+    for (QCheckBox* box : ConfigChoiceBoxes)
       box->setChecked(false);
     Log->Add(QStringLiteral("Conexão aberta..."));
     ButtonVCP->setIcon(ImageList1[0]);
