@@ -108,7 +108,7 @@ bool ServiceEngine::HandleDeviceInfo(std::span<const std::uint8_t> payload) {
   }
   front_.Log(IdentityLine(deviceInfo_));
   front_.Identified(deviceInfo_);
-  switch (ActionFor(deviceInfo_)) {
+  switch (options_.actOnIdentity ? ActionFor(deviceInfo_) : IdentityAction::None) {
     case IdentityAction::Discontinued:
       front_.LogInRed();
       front_.Log("Essa versão do zpi está descontinuada, entre em contato com a Kestrona para mais informações!");

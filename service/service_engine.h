@@ -83,6 +83,9 @@ class ServiceFrontEnd {
 class ServiceEngine {
  public:
   struct Options {
+    // A unit's identity starts what it calls for: the firmware upload or the configuration
+    // read. Without this the identity is only taken in and reported.
+    bool actOnIdentity = true;
     // A read whose image is invalid is replaced at once by the stock record; without this the
     // read only reports it and the front end decides.
     bool rewriteInvalid = true;

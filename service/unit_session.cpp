@@ -9,7 +9,8 @@ UnitSession::UnitSession(std::string port, SessionListener& listener, SessionSet
     : listener_(listener),
       settings_(settings),
       handOff_(std::make_shared<TQueuedHandOff>([this] { Wake(); })),
-      engine_(*this, ServiceEngine::Options{.rewriteInvalid = settings.rewriteInvalid}) {
+      engine_(*this, ServiceEngine::Options{.actOnIdentity = settings.actOnIdentity,
+                                            .rewriteInvalid = settings.rewriteInvalid}) {
   // The unit's line, as the window sets it.
   port_.Port = std::move(port);
   port_.BaudRate = brCustom;

@@ -36,6 +36,7 @@ class SessionListener {
 };
 
 struct SessionSettings {
+  bool actOnIdentity = true;   // the identity starts the upload or the read by itself
   bool forceVentora = false;   // an image that is not the Ventora preset is invalid
   bool rewriteInvalid = true;  // an invalid image is replaced by the stock record at once
   std::chrono::milliseconds transferTick{PacerIntervalMs(Pacer::Transfer)};

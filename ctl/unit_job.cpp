@@ -1,0 +1,242 @@
+#include "ctl/unit_job.h"
+
+// lib
+#include "config/config_fields.h"
+#include "protocol/service_rules.h"
+#include "transfer/transfer_core.h"
+
+// Std
+#include <cstdio>
+
+using namespace std::chrono_literals;
+
+std::string UnitId(const TDeviceInfo& info) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.8X %.8X %.8X", info.Id[2], info.Id[1], info.Id[0]);
+  return text;
+}
+
+std::vector<std::string> DifferingFields(const ConfigRecord& a, const ConfigRecord& b) {
+  std::vector<std::string> names;
+  for (const NumericField& f : NumericFields)
+    if (f.Member.Get(a) != f.Member.Get(b)) names.emplace_back(f.Name);
+  for (const ChoiceField& box : ChoiceFields)
+    if (ChoiceIn(a, box) != ChoiceIn(b, box)) names.emplace_back(box.Name);
+  return names;
+}
+
+UnitJob::UnitJob(JobSpec spec, JobObserver& observer) : spec_(std::move(spec)), observer_(observer) {
+  result_.port = spec_.port;
+  SessionSettings settings = spec_.timing;
+  settings.actOnIdentity = spec_.command == JobCommand::Service;
+  settings.forceVentora = spec_.ventora;
+  settings.rewriteInvalid = false;  // the job decides what replaces an invalid configuration
+  session_ = std::make_unique<UnitSession>(spec_.port, static_cast<SessionListener&>(*this), settings);
+}
+
+UnitJob::~UnitJob() = default;
+
+void UnitJob::Interrupt() { session_->Interrupt(); }
+
+JobResult UnitJob::Run() {
+  const auto end = UnitSession::Clock::now() + spec_.limit;
+  try {
+    session_->Open();
+  } catch (const std::exception& e) {
+    Fail(JobPortUnavailable, std::string("the port cannot be opened: ") + e.what());
+  }
+  SetPhase(Phase::Identify, spec_.identityTimeout);
+  while (!finished_) {
+    const auto until = phaseDeadline_ ? std::min(end, *phaseDeadline_) : end;
+    try {
+      session_->RunUntil([this] { return finished_ || next_; }, until);
+      if (next_) {
+        auto step = std::move(next_);
+        next_ = nullptr;
+        step();
+        continue;
+      }
+    } catch (const std::exception& e) {
+      Fail(JobUnplugged, std::string("the port failed: ") + e.what());
+    }
+    if (finished_) break;
+    if (session_->Interrupted()) {
+      Fail(JobInterrupted, "interrupted");
+    } else if (UnitSession::Clock::now() >= end) {
+      Fail(JobTimedOut, "the job took longer than its limit");
+    } else if (phaseDeadline_ && UnitSession::Clock::now() >= *phaseDeadline_) {
+      Fail(JobNoAnnouncement, phase_ == Phase::Restart ? "the unit did not announce itself after the upload"
+                                                       : "the unit did not announce itself");
+    }
+  }
+  try {
+    session_->Close();
+  } catch (...) {
+    // A vanished port may fail its last purge; it is closed all the same.
+  }
+  observer_.Finished(result_);
+  return result_;
+}
+
+void UnitJob::SetPhase(Phase phase, std::optional<std::chrono::milliseconds> limit) {
+  phase_ = phase;
+  if (limit)
+    phaseDeadline_ = UnitSession::Clock::now() + *limit;
+  else
+    phaseDeadline_.reset();
+}
+
+void UnitJob::Succeed() {
+  if (finished_) return;
+  finished_ = true;
+  phase_ = Phase::Done;
+  result_.ok = true;
+}
+
+void UnitJob::Fail(int code, std::string error) {
+  if (finished_) return;
+  result_.unfinished = Unfinished();
+  finished_ = true;
+  phase_ = Phase::Done;
+  result_.ok = false;
+  result_.code = code;
+  result_.error = std::move(error);
+}
+
+std::string_view UnitJob::PhaseName() const {
+  switch (phase_) {
+    case Phase::Upload: return "upload";
+    case Phase::Read: return "read";
+    case Phase::Write: return "write";
+    case Phase::ReadBack: return "verify";
+    default: return "";
+  }
+}
+
+std::string UnitJob::Unfinished() const {
+  const TransferState& t = session_->Engine().Transfer();
+  const std::string at = std::to_string(t.Index) + " of " + std::to_string(t.BlockCount);
+  switch (phase_) {
+    case Phase::Identify: return "waiting for the unit's announcement";
+    case Phase::Upload: return "firmware upload at frame " + at;
+    case Phase::Restart: return "waiting for the unit to restart after the firmware upload";
+    case Phase::Read: return "configuration read at request " + at;
+    case Phase::Write: return "configuration write at frame " + at;
+    case Phase::ReadBack: return "verification read at request " + at;
+    case Phase::Done: break;
+  }
+  return "";
+}
+
+void UnitJob::StartWrite(const ConfigRecord& record, std::string what) {
+  written_ = record;
+  writing_ = std::move(what);
+  SetPhase(Phase::Write);
+  next_ = [this] {
+    result_.done.push_back("write " + writing_);
+    session_->Engine().WriteConfig(*written_);
+  };
+}
+
+// ---- What the unit's session reports ------------------------------------------------------
+
+void UnitJob::Log(std::string_view line) { observer_.Log(spec_.port, line); }
+
+void UnitJob::Progress(int position, int maximum) {
+  const std::string_view phase = PhaseName();
+  if (!phase.empty() && !finished_) observer_.Progress(spec_.port, phase, position, maximum);
+}
+
+void UnitJob::Failure(const ServiceFailure& failure) {
+  std::string text = failure.text;
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
+  Fail(failure.code, failure.title + ": " + text);
+}
+
+void UnitJob::Identified(const TDeviceInfo& info) {
+  if (phase_ != Phase::Identify && phase_ != Phase::Restart) return;
+  result_.unit = info;
+  observer_.Identified(spec_.port, info);
+  if (phase_ == Phase::Identify) result_.done.push_back("identified");
+  const std::uint8_t kind = info.Version[0];
+  if (spec_.command == JobCommand::Info) return Succeed();
+  if (kind != 1 && kind != 2 && kind != 3 && kind != 4 && kind != 41)
+    return Fail(JobKindNotServed, "a unit of kind " + std::to_string(kind) + " is not one this tool serves");
+  switch (spec_.command) {
+    case JobCommand::Service:
+      // The engine has started what the identity calls for.
+      if (ActionFor(info) == IdentityAction::UploadFirmware) {
+        if (uploaded_)
+          return Fail(JobVerifyFailed, "the unit still announces firmware " + std::to_string(info.Version[2]) + "." +
+                                           std::to_string(info.Version[3]) + " after the upload");
+        SetPhase(Phase::Upload);
+      } else {
+        SetPhase(Phase::Read);
+      }
+      break;
+    case JobCommand::Read:
+      SetPhase(Phase::Read);
+      next_ = [this] { session_->Engine().ReadConfig(); };
+      break;
+    case JobCommand::Write:
+      StartWrite(*spec_.record, spec_.recordName);
+      break;
+    case JobCommand::Info:
+      break;
+  }
+}
+
+void UnitJob::TransferComplete(std::uint8_t kind) {
+  if (phase_ == Phase::Upload && kind == TransferFirmware) {
+    uploaded_ = true;
+    result_.done.push_back("upload");
+    SetPhase(Phase::Restart, spec_.identityTimeout);
+  } else if (phase_ == Phase::Write && kind == TransferConfig) {
+    observer_.Written(spec_.port, writing_);
+    SetPhase(Phase::ReadBack);
+    next_ = [this] { session_->Engine().ReadConfig(); };
+  }
+}
+
+void UnitJob::ConfigRead(const DecodedConfig& decoded) {
+  const bool valid = decoded.errors == 0;
+  if (phase_ == Phase::Read) {
+    result_.done.push_back("read");
+    observer_.ConfigRead(spec_.port, valid);
+    if (spec_.command == JobCommand::Read) {
+      if (!valid) return Fail(JobInvalidConfig, "Configuração inválida!");
+      result_.read = decoded.record;
+      return Succeed();
+    }
+    if (spec_.record) return StartWrite(*spec_.record, spec_.recordName);
+    if (valid) return Succeed();  // nothing to replace
+    if (spec_.ventora) return StartWrite(VentoraPreset(), "ventora");
+    return StartWrite(DefaultConfig(), "default");
+  }
+  if (phase_ == Phase::ReadBack) {
+    if (!valid) return Fail(JobVerifyFailed, "the configuration read back is invalid");
+    const std::vector<std::string> differ = DifferingFields(decoded.record, *written_);
+    if (!differ.empty()) {
+      std::string names;
+      for (const std::string& name : differ) names += (names.empty() ? "" : ", ") + name;
+      return Fail(JobVerifyFailed, "the configuration read back differs in " + names);
+    }
+    result_.done.push_back("verify");
+    observer_.Verified(spec_.port);
+    Succeed();
+  }
+}
+
+void UnitJob::OperatingMode() {
+  if (spec_.command == JobCommand::Info && phase_ == Phase::Identify && session_->Engine().DeviceInfo().Version[0]) {
+    // The identity of a unit in operating mode is still its identity.
+    result_.unit = session_->Engine().DeviceInfo();
+    observer_.Identified(spec_.port, *result_.unit);
+    result_.done.push_back("identified");
+    return Succeed();
+  }
+  Fail(JobOperatingMode,
+       "the unit is in operating mode: disconnect every harness, connect the USB cable alone and try again");
+}
+
+void UnitJob::Closed(std::string_view why) { Fail(JobUnplugged, "the port closed: " + std::string(why)); }
