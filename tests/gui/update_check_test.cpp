@@ -20,8 +20,8 @@
 
 namespace {
 
-// Answers every request with the status and body it is given, or holds the connection
-// open without answering.
+// Answers every request with the status, content type (none when empty) and body it is
+// given, or holds the connection open without answering.
 class TestHttpServer : public QObject {
  public:
   TestHttpServer() {
@@ -31,9 +31,10 @@ class TestHttpServer : public QObject {
   [[nodiscard]] QUrl Base() const {
     return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()));
   }
-  void Serve(QByteArray body, int status = 200) {
+  void Serve(QByteArray body, int status = 200, QByteArray contentType = "text/plain") {
     body_ = std::move(body);
     status_ = status;
+    contentType_ = std::move(contentType);
     hold_ = false;
   }
   void Hold() { hold_ = true; }
@@ -50,10 +51,10 @@ class TestHttpServer : public QObject {
         requests.push_back(*head);
         head->clear();
         if (hold_) return;
-        QByteArray reply = "HTTP/1.1 " + QByteArray::number(status_) + " X\r\n" +
-                           "Content-Type: text/plain\r\nConnection: close\r\n" +
-                           "Content-Length: " + QByteArray::number(body_.size()) + "\r\n\r\n" +
-                           body_;
+        QByteArray reply = "HTTP/1.1 " + QByteArray::number(status_) + " X\r\n";
+        if (!contentType_.isEmpty()) reply += "Content-Type: " + contentType_ + "\r\n";
+        reply += "Connection: close\r\nContent-Length: " + QByteArray::number(body_.size()) +
+                 "\r\n\r\n" + body_;
         socket->write(reply);
         socket->disconnectFromHost();
       });
@@ -63,6 +64,7 @@ class TestHttpServer : public QObject {
 
   QTcpServer server_;
   QByteArray body_;
+  QByteArray contentType_;
   int status_ = 200;
   bool hold_ = false;
 };
@@ -274,6 +276,51 @@ TEST_F(UpdateCheck, WhateverTheServerSendsIsIgnoredQuietly) {
     EXPECT_EQ(form->L_Msg->text(), "");
     EXPECT_TRUE(form->Timer4->isActive());
   }
+}
+
+struct Page {
+  const char* what;
+  QByteArray contentType;  // empty: none sent
+  QByteArray body;
+  bool upToDate;
+};
+
+// The token is read from what the page's body holds: a text file inside the pre-formatted
+// element a browser shows it in, an HTML page's body without its head.
+TEST_F(UpdateCheck, TheTokenIsReadFromThePageBodyAsABrowserShowsIt) {
+  const QByteArray style = "<style>body { color: #404040; background: #ffffff; }</style>";
+  const QByteArray script = "<script>" + QByteArray(600, ' ') + "</script>";
+  const std::vector<Page> pages{
+      {"text file holding the token alone", "text/plain", OwnToken, true},
+      {"the token alone, no content type", "", OwnToken, true},
+      {"text file that the wrapping takes to 500", "text/plain",
+       OwnToken + QByteArray(489 - OwnToken.size(), ' '), false},
+      {"text file that the wrapping takes to 499", "text/plain",
+       OwnToken + QByteArray(488 - OwnToken.size(), ' '), true},
+      {"HTML page with '#' in its head", "text/html; charset=utf-8",
+       "<html><head>" + style + "</head><body>\n" + OwnToken + "\n</body></html>", true},
+      {"HTML page with a long head", "text/html",
+       "<!DOCTYPE html><html><head>" + script + "</head><BODY class=\"v\">" + OwnToken +
+           "\r\n</BODY></html>",
+       true},
+      {"HTML page with the token in its head only", "text/html",
+       "<html><head><title>" + OwnToken + "</title></head><body>nada de novo</body></html>",
+       false},
+  };
+  for (const Page& page : pages) {
+    SCOPED_TRACE(page.what);
+    server.Serve(page.body, 200, page.contentType);
+    form->VersionTicks = 0;
+    form->L_Msg->setText(QString());
+    form->Timer4->start();
+    RequestAndWait();
+    form->Timer4Timer();
+    const QString expected = page.upToDate ? QStringLiteral("O ZPiTool está atualizado") : "";
+    EXPECT_EQ(form->L_Msg->text().toStdString(), expected.toStdString());
+    EXPECT_EQ(form->Timer4->isActive(), !page.upToDate);
+    EXPECT_EQ(form->VersionTicks, page.upToDate ? 6 : 0);
+  }
+  EXPECT_TRUE(boxes().empty());
 }
 
 TEST_F(UpdateCheck, SiteLabelOpensTheProductPageAndShowsTheHand) {
