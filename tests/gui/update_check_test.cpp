@@ -4,6 +4,8 @@
 #include "update/version_fetcher.h"
 
 // Qt
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
@@ -11,10 +13,14 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHostAddress>
+#include <QImage>
+#include <QLocale>
+#include <QMessageBox>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 // Std
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -79,6 +85,39 @@ QUrl ClosedPort() {
 }
 
 const QByteArray OwnToken = "#*$(002.046.066@@002.046.066)$*#";
+
+// Lets the real message boxes show from now on (until the recorder comes back), takes in
+// what the next one shows and presses `press` on it.
+class RealBox : public QObject {
+ public:
+  explicit RealBox(QMessageBox::StandardButton press) {
+    SetMessageBoxHook({});
+    connect(&poll_, &QTimer::timeout, this, [this, press] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || !box->isVisible()) return;
+      poll_.stop();
+      seen = true;
+      title = box->windowTitle();
+      text = box->text();
+      for (QMessageBox::StandardButton which : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok})
+        if (QAbstractButton* button = box->button(which))
+          buttons[which] = button->text().remove(u'&');
+      picture = box->grab().toImage();
+      box->button(press)->click();
+    });
+    poll_.start(10);
+  }
+
+  bool seen = false;
+  QString title;
+  QString text;
+  std::map<QMessageBox::StandardButton, QString> buttons;
+  QImage picture;
+
+ private:
+  QTimer poll_;
+};
+
 
 class UpdateCheck : public ::testing::Test {
  protected:
@@ -321,6 +360,45 @@ TEST_F(UpdateCheck, TheTokenIsReadFromThePageBodyAsABrowserShowsIt) {
     EXPECT_EQ(form->VersionTicks, page.upToDate ? 6 : 0);
   }
   EXPECT_TRUE(boxes().empty());
+}
+
+// The offer is Qt's own box, its buttons in the system's language (tests/CMakeLists.txt runs
+// this once more on a Brazilian system) and the tool's texts as written.
+TEST_F(UpdateCheck, TheOfferBoxSpeaksTheSystemsLanguage) {
+  struct Buttons {
+    QString yes, no, ok;
+  } expected;
+  const QLocale::Language language = QLocale::system().language();
+  if (language == QLocale::Portuguese)
+    expected = {QStringLiteral("Sim"), QStringLiteral("Não"), QStringLiteral("OK")};
+  else if (language == QLocale::English || language == QLocale::C)
+    expected = {QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("OK")};
+  else
+    GTEST_SKIP() << "no button texts known for " << QLocale::system().name().toStdString();
+
+  server.Serve("#*$(002.047.067@@002.047.067)$*#\r\n");
+  RequestAndWait();
+  RealBox offer(QMessageBox::No);
+  form->Timer4Timer();  // returns once the box is answered
+  ASSERT_TRUE(offer.seen);
+  EXPECT_EQ(offer.title, QStringLiteral("Atualização ZPiTool"));
+  EXPECT_EQ(offer.text, QStringLiteral("Há uma nova versão do aplicativo ZPiTool disponível\n"
+                                       "gostaria de fazer o download agora?"));
+  EXPECT_EQ(offer.buttons[QMessageBox::Yes].toStdString(), expected.yes.toStdString());
+  EXPECT_EQ(offer.buttons[QMessageBox::No].toStdString(), expected.no.toStdString());
+  EXPECT_EQ(form->L_Msg->text(), QStringLiteral("Clique aqui para atualizar o ZPiTool"));
+  const QString folder = QStringLiteral(ZPI_SCREENSHOT_DIR);
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString picture = folder + "/update_offer_" + QLocale::system().name() + ".png";
+  ASSERT_TRUE(offer.picture.save(picture));
+  std::printf("update offer box: %s\n", qPrintable(picture));
+
+  RealBox error(QMessageBox::Ok);
+  EXPECT_EQ(ShowMessageBox(QStringLiteral("Valor inválido"), QStringLiteral("Erro"), MsgIcon::Warning),
+            MsgResult::Ok);
+  ASSERT_TRUE(error.seen);
+  EXPECT_EQ(error.buttons[QMessageBox::Ok].toStdString(), expected.ok.toStdString());
+  EXPECT_EQ(error.title, QStringLiteral("Erro"));
 }
 
 TEST_F(UpdateCheck, SiteLabelOpensTheProductPageAndShowsTheHand) {
