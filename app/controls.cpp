@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
@@ -42,6 +43,23 @@ void TDropDownCombo::showPopup() {
     OnDropDown();
   QComboBox::showPopup();
 }
+
+namespace {
+
+class FixedHeightDelegate : public QStyledItemDelegate {
+ public:
+  FixedHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {QStyledItemDelegate::sizeHint(option, index).width(), height_};
+  }
+
+ private:
+  int height_;
+};
+
+}  // namespace
+
+void TDropDownCombo::SetItemHeight(int height) { setItemDelegate(new FixedHeightDelegate(height, this)); }
 
 // ---- TSpeedButton -----------------------------------------------------------------------
 

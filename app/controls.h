@@ -42,6 +42,8 @@ class TDropDownCombo : public QComboBox {
   using QComboBox::QComboBox;
   std::function<void()> OnDropDown;
   void showPopup() override;
+  // Every entry of the open list `height` pixels high, whatever the font and the style.
+  void SetItemHeight(int height);
 };
 
 // A toggle button with a picture. A click flips Down unless the button is down and may

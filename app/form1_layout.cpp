@@ -9,6 +9,7 @@
 #include "config/config_fields.h"
 
 // Qt
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -193,7 +194,12 @@ QTimer* MakeTimer(QObject* owner, const char* name, int interval) {
 
 void TForm1::BuildControls() {
   setFont(Fonts::Window());
-  setPalette(TextPalette(Qt::black));
+  // The background is the system's menu-bar colour: the platform's palette for menu bars
+  // (where the platform has one, e.g. Windows' own menu-bar colour), else its window colour.
+  QPalette background = TextPalette(Qt::black);
+  background.setColor(QPalette::Window,
+                      QApplication::palette("QMenuBar").color(QPalette::Active, QPalette::Window));
+  setPalette(background);
 
   // ---- Header -----------------------------------------------------------------------
   GB_Header = Group(this, "GB_Header", {}, -1, -6, 560, 152);
@@ -204,6 +210,7 @@ void TForm1::BuildControls() {
   Log->setAccessibleName(QStringLiteral("Mensagens"));
   ComboBox1 = Place<TDropDownCombo>(GB_Header, "ComboBox1", 472, 27, 80, 19);
   ComboBox1->setAccessibleName(QStringLiteral("Porta"));
+  ComboBox1->SetItemHeight(13);
   ButtonVCP = Place<TSpeedButton>(GB_Header, "ButtonVCP", 472, 52, 80, 80);
   ButtonVCP->setIconSize(QSize(51, 51));
   ButtonVCP->setAccessibleName(QStringLiteral("Abrir ou fechar a porta"));

@@ -3,10 +3,12 @@
 // Qt
 #include <QDate>
 #include <QDesktopServices>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QStyleFactory>
 #include <QTime>
+#include <QTranslator>
 #include <QUrl>
 
 // Std
@@ -95,8 +97,23 @@ void SetOpenUrlHook(std::function<void(const QString&)> hook) { OpenUrlHook() = 
 
 QString ExecutablePath() { return QCoreApplication::applicationFilePath(); }
 
+QTranslator* InstallQtTranslations(const QLocale& locale) {
+  const QStringList folders{QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+  for (const QString& folder : folders) {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    // qtbase_pt_BR.qm, then qtbase_pt.qm, ...
+    if (translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), folder) &&
+        QCoreApplication::installTranslator(translator))
+      return translator;
+    delete translator;
+  }
+  return nullptr;
+}
+
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("ZPi Tool"));
+  InstallQtTranslations(QLocale::system());
   // One look everywhere, so the fixed layout fits the same way on every system.
   if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
     setStyle(fusion);

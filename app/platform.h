@@ -6,7 +6,10 @@
 
 // Qt
 #include <QApplication>
+#include <QLocale>
 #include <QString>
+
+class QTranslator;
 
 // Std
 #include <exception>
@@ -66,8 +69,14 @@ void SetOpenUrlHook(std::function<void(const QString&)> hook);
 // Full path of the running executable.
 [[nodiscard]] QString ExecutablePath();
 
-// The application: title "ZPi Tool"; anything a handler lets escape is shown by the
-// standard error report instead of ending the process.
+// Qt's own texts (the message boxes' buttons) in the language of `locale`: Qt's "qtbase"
+// catalogue from a "translations" folder beside the executable, or else from Qt's own
+// translations folder. The tool's texts are never translated. Returns the translator installed
+// (the application owns it), or null when no catalogue fits.
+QTranslator* InstallQtTranslations(const QLocale& locale);
+
+// The application: title "ZPi Tool", Qt's texts in the system's language; anything a handler
+// lets escape is shown by the standard error report instead of ending the process.
 class TApplication : public QApplication {
   Q_OBJECT
  public:

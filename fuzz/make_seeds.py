@@ -65,8 +65,13 @@ write("frame", "read_request", frame(7, struct.pack(">IH", 0x10000, 500), 0x21))
 write("frame", "two_frames", frame(2, b"\x00\x01") + frame(3))
 write("config_image", "default", image)
 write("config_image", "ventora", config_image(ping=60))
-write("version_token", "own", b"<p>#*$(002.046.066@@002.046.066)$*#</p>")
-write("version_token", "newer", b"x#*$(002.047.067@@002.047.067)$*#")
+# The version check's input: a byte that picks the content type (0 none, 1 text/plain,
+# 2 text/html, ...; see fuzz_version_token.cpp), then the reply.
+token = b"#*$(002.046.066@@002.046.066)$*#"
+write("version_token", "own", b"\x01" + token)
+write("version_token", "newer", b"\x00x#*$(002.047.067@@002.047.067)$*#")
+write("version_token", "page", b"\x02<html><head><style>p{color:#fff}</style></head><BODY class='a>b'>" + token + b"\n</body></html>")
+write("version_token", "page_no_body", b"\x00<!DOCTYPE html>\n<html><head><title>x</title></head>\n" + token + b"</html>")
 texts = [b"11", b"11", b"120", b"5", b"90", b"5", b"4500", b"5", b"6", b"7", b"40", b"900", b"5"]
 write("remote_commands", "defaults", bytes([9, 4, 2]) + b"".join(bytes([len(t)]) + t for t in texts) + bytes([1, 0, 0, 1, 0] * 5) + bytes([1, 1, 1, 1]))
 answers = config_data(image)

@@ -1,10 +1,16 @@
 #include "sim/sim_args.h"
 
+// CLI11
+#include <CLI/CLI.hpp>
+
 // Std
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <functional>
+#include <tuple>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -70,6 +76,141 @@ std::optional<std::array<std::uint32_t, 3>> Id(std::string_view text) {
   return id;
 }
 
+constexpr const char* Intro =
+    R"(Runs one simulated ZPi on a new pseudo-terminal. The first line printed is the path of its
+device (e.g. /dev/pts/5): run the tool with ZPITOOL_EXTRA_PORTS=<path> to see it in the port
+list. Events are logged to stderr. Stops on Ctrl+C (SIGINT) or SIGTERM.
+)";
+
+constexpr const char* FaultKinds =
+    R"(Faults, --fault KIND@N[:PARAM], repeatable; N counts the valid frames from the tool, from 1:
+  drop@N                 handle frame N but send no answer
+  refuse@N               refuse frame N (command 3)
+  short@N                send 5 bytes of the answer only
+  bad-sum@N              send the answer with a wrong sum
+  no-start@N             send the answer without its start byte
+  two-frames@N           send the answer and an announcement in one write
+  split@N[:MS]           send the answer in two writes, MS apart (default 20)
+  wrong-address@N[:A]    send the answer with address byte A (default 0x11)
+  hang-up@N              close the line at frame N (the unit unplugged); zpisim then exits
+  silent-from@N          say nothing from frame N on
+  reannounce@N[:MS]      announce again MS after the answer (default 10)
+  operating-notice@N[:MS] send the operating-mode notice MS after the answer (default 10)
+)";
+
+// Takes in one value of an option; returns why it is refused, empty when it is taken.
+using Take = std::function<std::string(const std::string&)>;
+
+// An option with one value per use; every use is checked.
+CLI::Option* Value(CLI::App& app, const std::string& group, const std::string& name, const std::string& valueName,
+                   const std::string& description, Take take) {
+  return app.add_option(name)
+      ->description(description)
+      ->type_name(valueName)
+      ->group(group)
+      ->each([take = std::move(take)](const std::string& value) {
+        if (std::string why = take(value); !why.empty()) throw CLI::ValidationError(why);
+      });
+}
+
+std::string BadValue(const std::string& value) { return "bad value \"" + value + "\""; }
+
+Take Byte(std::uint8_t& field) {
+  return [&field](const std::string& value) {
+    const auto v = Number(value, 255);
+    if (!v) return BadValue(value);
+    field = static_cast<std::uint8_t>(*v);
+    return std::string();
+  };
+}
+
+Take Millis(std::chrono::milliseconds& field, std::uint64_t least = 0) {
+  return [&field, least](const std::string& value) {
+    const auto v = Number(value, 3'600'000);
+    if (!v || *v < least) return BadValue(value);
+    field = std::chrono::milliseconds(*v);
+    return std::string();
+  };
+}
+
+Take FirmwareVersion(std::uint8_t& major, std::uint8_t& minor) {
+  return [&major, &minor](const std::string& value) {
+    const auto v = Version(value);
+    if (!v) return BadValue(value);
+    std::tie(major, minor) = *v;
+    return std::string();
+  };
+}
+
+// Every option of zpisim, bound to `line`.
+void Describe(CLI::App& app, SimCommandLine& line) {
+  SimOptions& o = line.options;
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);  // the last use counts
+  app.footer(FaultKinds);
+  app.get_formatter()->column_width(25);
+
+  const std::string identity = "Identity (what the unit announces)";
+  Value(app, identity, "--mode", "N", "mode byte: 0 operating mode, 1 service mode (default 1)", Byte(o.mode));
+  Value(app, identity, "--kind", "N", "version byte 1, the hardware kind (default 4)", Byte(o.kind));
+  Value(app, identity, "--version2", "N", "version byte 2 (default 1)", Byte(o.versionByte2));
+  Value(app, identity, "--firmware", "MAJ.MIN",
+        "firmware version; 255.255 or \"none\": no firmware (default 2.46)",
+        FirmwareVersion(o.firmwareMajor, o.firmwareMinor));
+  Value(app, identity, "--restart-firmware", "MAJ.MIN", "firmware announced after a firmware upload (default 2.46)",
+        FirmwareVersion(o.restartMajor, o.restartMinor));
+  Value(app, identity, "--id", "W3,W2,W1",
+        "96-bit id as three hex words, highest first\n(default 00000246,00C0FFEE,5A500001)",
+        [&o](const std::string& value) {
+          const auto v = Id(value);
+          if (!v) return BadValue(value);
+          o.id = *v;
+          return std::string();
+        });
+  Value(app, identity, "--base", "ADDR", "configuration base address, decimal or 0x hex (default 0x00010000)",
+        [&o](const std::string& value) {
+          const auto v = Number(value, 0xFFFFFFFFu);
+          if (!v) return BadValue(value);
+          o.configBaseAddress = static_cast<std::uint32_t>(*v);
+          return std::string();
+        });
+  app.add_option("--text-a", o.textA, "the first 12-byte text of the device information")
+      ->type_name("TEXT")
+      ->group(identity);
+  app.add_option("--text-b", o.textB, "the second 12-byte text of the device information")
+      ->type_name("TEXT")
+      ->group(identity);
+
+  Value(app, "Configuration memory", "--image", "NAME",
+        "default | ventora | invalid (bad signature) | blank (all 0xFF) |\n"
+        "file:PATH (exactly 2032 bytes)            (default: default)",
+        [&o](const std::string& value) {
+          std::string why;
+          auto image = StartImage(value, &why);
+          if (!image) return why.empty() ? BadValue(value) : why;
+          o.memory = *image;
+          return std::string();
+        });
+
+  const std::string timing = "Timing (milliseconds)";
+  Value(app, timing, "--ack-delay", "MS", "delay before every answer (default 0)", Millis(o.ackDelay));
+  Value(app, timing, "--restart-delay", "MS", "silence after a firmware upload (default 300)", Millis(o.restartDelay));
+  Value(app, timing, "--announce-period", "MS", "announcement period until the tool talks (default 1000)",
+        Millis(o.announcePeriod, 1));
+
+  Value(app, "Faults", "--fault", "KIND@N[:PARAM]", "inject a fault (the kinds are listed below); repeatable",
+        [&o](const std::string& value) {
+          std::string why;
+          const auto fault = ParseSimFault(value, &why);
+          if (!fault) return why;
+          o.faults.push_back(*fault);
+          return std::string();
+        })
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
+  app.add_flag("-q,--quiet", line.quiet, "log nothing")->group("Other");
+  app.set_help_flag("-h,--help", "show this text")->group("Other");
+}
+
 }  // namespace
 
 const char* SimFaultName(SimFaultKind kind) {
@@ -110,141 +251,32 @@ std::optional<SimFault> ParseSimFault(std::string_view text, std::string* error)
 
 std::optional<SimCommandLine> ParseSimCommandLine(std::span<const std::string> args, std::string* error) {
   SimCommandLine line;
-  SimOptions& o = line.options;
-  const auto fail = [&](std::string why) -> std::optional<SimCommandLine> {
-    if (error) *error = std::move(why);
+  CLI::App app(Intro, "zpisim");
+  Describe(app, line);
+  app.allow_extras();  // named below, in their own order
+  const auto fail = [&](const std::string& why) -> std::optional<SimCommandLine> {
+    if (error) *error = why + " (see --help)";
     return std::nullopt;
   };
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> inlineValue;
-    if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
-      inlineValue = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    if (name == "-h" || name == "--help") {
-      line.help = true;
-      continue;
-    }
-    if (name == "-q" || name == "--quiet") {
-      line.quiet = true;
-      continue;
-    }
-    std::string value;
-    if (inlineValue) {
-      value = *inlineValue;
-    } else if (i + 1 < args.size()) {
-      value = args[++i];
-    } else {
-      return fail("option " + name + " needs a value");
-    }
-    const auto bad = [&] { return fail("bad value for " + name + ": \"" + value + "\""); };
-    const auto byte = [&](std::uint8_t& field) {
-      const auto v = Number(value, 255);
-      if (v) field = static_cast<std::uint8_t>(*v);
-      return v.has_value();
-    };
-    const auto millis = [&](std::chrono::milliseconds& field) {
-      const auto v = Number(value, 3'600'000);
-      if (v) field = std::chrono::milliseconds(*v);
-      return v.has_value();
-    };
-    if (name == "--kind") {
-      if (!byte(o.kind)) return bad();
-    } else if (name == "--version2") {
-      if (!byte(o.versionByte2)) return bad();
-    } else if (name == "--mode") {
-      if (!byte(o.mode)) return bad();
-    } else if (name == "--firmware" || name == "--restart-firmware") {
-      const auto v = Version(value);
-      if (!v) return bad();
-      auto& [major, minor] = *v;
-      if (name == "--firmware") {
-        o.firmwareMajor = major;
-        o.firmwareMinor = minor;
-      } else {
-        o.restartMajor = major;
-        o.restartMinor = minor;
-      }
-    } else if (name == "--id") {
-      const auto v = Id(value);
-      if (!v) return bad();
-      o.id = *v;
-    } else if (name == "--base") {
-      const auto v = Number(value, 0xFFFFFFFFu);
-      if (!v) return bad();
-      o.configBaseAddress = static_cast<std::uint32_t>(*v);
-    } else if (name == "--text-a") {
-      o.textA = value;
-    } else if (name == "--text-b") {
-      o.textB = value;
-    } else if (name == "--image") {
-      std::string why;
-      auto image = StartImage(value, &why);
-      if (!image) return fail(why);
-      o.memory = *image;
-    } else if (name == "--ack-delay") {
-      if (!millis(o.ackDelay)) return bad();
-    } else if (name == "--restart-delay") {
-      if (!millis(o.restartDelay)) return bad();
-    } else if (name == "--announce-period") {
-      if (!millis(o.announcePeriod) || o.announcePeriod.count() == 0) return bad();
-    } else if (name == "--fault") {
-      std::string why;
-      const auto fault = ParseSimFault(value, &why);
-      if (!fault) return fail(why);
-      o.faults.push_back(*fault);
-    } else {
-      return fail("unknown option " + name + " (see --help)");
-    }
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    line.help = true;
+  } catch (const CLI::ParseError& e) {
+    return fail(e.what());
+  }
+  if (const std::vector<std::string> extra = app.remaining(); !extra.empty()) {
+    const std::string& first = extra.front();
+    if (first.starts_with('-')) return fail("unknown option " + first.substr(0, first.find('=')));
+    return fail("unexpected argument \"" + first + "\"");
   }
   return line;
 }
 
 std::string SimUsage() {
-  return R"(Usage: zpisim [options]
-Runs one simulated ZPi on a new pseudo-terminal. The first line printed is the path of its
-device (e.g. /dev/pts/5): run the tool with ZPITOOL_EXTRA_PORTS=<path> to see it in the port
-list. Events are logged to stderr. Stops on Ctrl+C (SIGINT) or SIGTERM.
-
-Identity (what the unit announces):
-  --mode N               mode byte: 0 operating mode, 1 service mode (default 1)
-  --kind N               version byte 1, the hardware kind (default 4)
-  --version2 N           version byte 2 (default 1)
-  --firmware MAJ.MIN     firmware version; 255.255 or "none": no firmware (default 2.46)
-  --restart-firmware MAJ.MIN
-                         firmware announced after a firmware upload (default 2.46)
-  --id W3,W2,W1          96-bit id as three hex words, highest first
-                         (default 00000246,00C0FFEE,5A500001)
-  --base ADDR            configuration base address, decimal or 0x hex (default 0x00010000)
-  --text-a TEXT, --text-b TEXT
-                         the two 12-byte texts of the device information
-
-Configuration memory:
-  --image NAME           default | ventora | invalid (bad signature) | blank (all 0xFF) |
-                         file:PATH (exactly 2032 bytes)            (default: default)
-
-Timing (milliseconds):
-  --ack-delay MS         delay before every answer (default 0)
-  --restart-delay MS     silence after a firmware upload (default 300)
-  --announce-period MS   announcement period until the tool talks (default 1000)
-
-Faults, --fault KIND@N[:PARAM], repeatable; N counts the valid frames from the tool, from 1:
-  drop@N                 handle frame N but send no answer
-  refuse@N               refuse frame N (command 3)
-  short@N                send 5 bytes of the answer only
-  bad-sum@N              send the answer with a wrong sum
-  no-start@N             send the answer without its start byte
-  two-frames@N           send the answer and an announcement in one write
-  split@N[:MS]           send the answer in two writes, MS apart (default 20)
-  wrong-address@N[:A]    send the answer with address byte A (default 0x11)
-  hang-up@N              close the line at frame N (the unit unplugged); zpisim then exits
-  silent-from@N          say nothing from frame N on
-  reannounce@N[:MS]      announce again MS after the answer (default 10)
-  operating-notice@N[:MS] send the operating-mode notice MS after the answer (default 10)
-
-Other:
-  -q, --quiet            log nothing
-  -h, --help             show this text
-)";
+  SimCommandLine unused;
+  CLI::App app(Intro, "zpisim");
+  Describe(app, unused);
+  return app.help();
 }

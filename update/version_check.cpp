@@ -65,7 +65,7 @@ void TForm1::Timer4Timer() {
     VersionTicks = 7;
     return;
   }
-  const std::optional<std::string> body = CppWebBrowser1->Body();
+  const std::optional<std::string> body = CppWebBrowser1->BodyHtml();
   if (!body) {
     VersionTicks = 0;
     return;

@@ -1,5 +1,8 @@
 #include "update/version_fetcher.h"
 
+// lib
+#include "update/version_page.h"
+
 // Qt
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -63,11 +66,18 @@ void TVersionFetcher::Stop() {
   readyState_ = ReadyStateUninitialized;
   readable_ = false;
   body_.clear();
+  contentType_.clear();
 }
 
 std::optional<std::string> TVersionFetcher::Body() const {
   if (readyState_ != ReadyStateComplete || !readable_) return std::nullopt;
   return body_;
+}
+
+std::optional<std::string> TVersionFetcher::BodyHtml() const {
+  const std::optional<std::string> body = Body();
+  if (!body) return std::nullopt;
+  return PageBodyHtml(*body, contentType_);
 }
 
 void TVersionFetcher::ReadAvailable() {
@@ -89,6 +99,7 @@ void TVersionFetcher::ReplyFinished() {
   if (reply_ == nullptr) return;
   ReadAvailable();
   if (reply_ == nullptr) return;  // too long, already complete
+  contentType_ = reply_->rawHeader("Content-Type").toStdString();
   bool readable = reply_->error() == QNetworkReply::NoError;
   const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
   if (status.isValid()) {

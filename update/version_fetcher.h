@@ -1,8 +1,8 @@
 #pragma once
 // Fetches the version file from the vendor's web server. Takes the place of an embedded
 // browser: navigate, stop, a ready state that reads 4 once the last request is over, and
-// the loaded body text. The body is read up to BodyLimit bytes; a longer one, a network
-// error or an HTTP error status leaves a document whose body cannot be read.
+// the loaded document's body as HTML text. The reply is read up to BodyLimit bytes; a longer
+// one, a network error or an HTTP error status leaves a document whose body cannot be read.
 
 // Qt
 #include <QNetworkAccessManager>
@@ -35,6 +35,10 @@ class TVersionFetcher : public QObject {
   [[nodiscard]] bool HasDocument() const { return readyState_ == ReadyStateComplete; }
   // The loaded bytes as they came, or none when there is no readable body.
   [[nodiscard]] std::optional<std::string> Body() const;
+  // The reply's Content-Type header; empty when it had none.
+  [[nodiscard]] const std::string& ContentType() const { return contentType_; }
+  // The body element's HTML text, as a browser control gives it for the loaded reply.
+  [[nodiscard]] std::optional<std::string> BodyHtml() const;
 
  signals:
   void DocumentComplete();
@@ -50,6 +54,7 @@ class TVersionFetcher : public QObject {
   int readyState_ = ReadyStateUninitialized;
   bool readable_ = false;
   std::string body_;
+  std::string contentType_;
 };
 
 // The vendor's web server, scheme://host, as the build sets it.

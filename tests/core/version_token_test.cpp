@@ -1,4 +1,5 @@
 #include "update/old_executables.h"
+#include "update/version_page.h"
 #include "update/version_token.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +110,43 @@ TEST(VersionToken, RandomBytesNeverCrashAndRarelyPass) {
       EXPECT_LE(got->Revision, 999);
     }
   }
+}
+
+struct PageCase {
+  const char* what;
+  std::string contentType;  // empty: none
+  std::string reply;
+  std::string bodyHtml;
+};
+
+TEST(VersionPage, BodyHtmlAsABrowserGivesIt) {
+  const std::string pre = "<pre>" + OwnToken + "</pre>";
+  const PageCase cases[] = {
+      // Plain text: inside the pre element, markup characters escaped, line ends kept.
+      {"text", "text/plain", OwnToken, pre},
+      {"markup characters", "text/plain; charset=utf-8", "a<b> & c\r\n", "<pre>a&lt;b&gt; &amp; c\r\n</pre>"},
+      {"empty", "text/plain", "", "<pre></pre>"},
+      {"a page sent as text", "text/plain", "<body>x</body>", "<pre>&lt;body&gt;x&lt;/body&gt;</pre>"},
+      {"another type", "application/json", "{}", "<pre>{}</pre>"},
+      // HTML: the body element's inner text, wherever the head put its "#".
+      {"body", "text/html", "<html><head><style>p{color:#fff}</style></head><body>x</body></html>", "x"},
+      {"type in capitals", " TEXT/HTML ;charset=iso-8859-1", "<body>x</body>", "x"},
+      {"xhtml", "application/xhtml+xml", "<body>x</body>", "x"},
+      {"tags in any case, attributes", "text/html", "<BODY bgcolor=\"#fff\" title='a>b'>\nx\n</Body>", "\nx\n"},
+      {"a longer tag name", "text/html", "<bodyx>a</bodyx><body>y</body>", "y"},
+      {"no end tag", "text/html", "<body>x\n</HTML>\n", "x\n"},
+      {"no end tags at all", "text/html", "<body>x\n", "x\n"},
+      {"start tag never closes", "text/html", "<head></head><body class=\"x>y", ""},
+      {"no body tag: after the head", "text/html", "<html><head><title>#</title></head>\n x\n</html>", "x\n"},
+      {"no body tag: after the html tag", "text/html", "<html lang=pt>\r\n x</html>", "x"},
+      {"no tags at all", "text/html", "  x", "x"},
+      // No type, or one that says nothing: HTML when it opens like HTML.
+      {"no type, text", "", OwnToken, pre},
+      {"no type, HTML", "", " \r\n<!DOCTYPE html><html><body>x</body></html>", "x"},
+      {"octet stream, HTML", "application/octet-stream", "<HTML>\nx</HTML>", "x"},
+      {"no type, another tag", "", "<pre>x</pre>", "<pre>&lt;pre&gt;x&lt;/pre&gt;</pre>"},
+  };
+  for (const PageCase& c : cases) EXPECT_EQ(PageBodyHtml(c.reply, c.contentType), c.bodyHtml) << c.what;
 }
 
 TEST(DownloadPath, BuiltFromTheServersVersion) {

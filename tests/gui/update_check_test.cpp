@@ -4,6 +4,8 @@
 #include "update/version_fetcher.h"
 
 // Qt
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
@@ -11,17 +13,21 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHostAddress>
+#include <QImage>
+#include <QLocale>
+#include <QMessageBox>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 // Std
+#include <map>
 #include <memory>
 #include <vector>
 
 namespace {
 
-// Answers every request with the status and body it is given, or holds the connection
-// open without answering.
+// Answers every request with the status, content type (none when empty) and body it is
+// given, or holds the connection open without answering.
 class TestHttpServer : public QObject {
  public:
   TestHttpServer() {
@@ -31,9 +37,10 @@ class TestHttpServer : public QObject {
   [[nodiscard]] QUrl Base() const {
     return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()));
   }
-  void Serve(QByteArray body, int status = 200) {
+  void Serve(QByteArray body, int status = 200, QByteArray contentType = "text/plain") {
     body_ = std::move(body);
     status_ = status;
+    contentType_ = std::move(contentType);
     hold_ = false;
   }
   void Hold() { hold_ = true; }
@@ -50,10 +57,10 @@ class TestHttpServer : public QObject {
         requests.push_back(*head);
         head->clear();
         if (hold_) return;
-        QByteArray reply = "HTTP/1.1 " + QByteArray::number(status_) + " X\r\n" +
-                           "Content-Type: text/plain\r\nConnection: close\r\n" +
-                           "Content-Length: " + QByteArray::number(body_.size()) + "\r\n\r\n" +
-                           body_;
+        QByteArray reply = "HTTP/1.1 " + QByteArray::number(status_) + " X\r\n";
+        if (!contentType_.isEmpty()) reply += "Content-Type: " + contentType_ + "\r\n";
+        reply += "Connection: close\r\nContent-Length: " + QByteArray::number(body_.size()) +
+                 "\r\n\r\n" + body_;
         socket->write(reply);
         socket->disconnectFromHost();
       });
@@ -63,6 +70,7 @@ class TestHttpServer : public QObject {
 
   QTcpServer server_;
   QByteArray body_;
+  QByteArray contentType_;
   int status_ = 200;
   bool hold_ = false;
 };
@@ -77,6 +85,39 @@ QUrl ClosedPort() {
 }
 
 const QByteArray OwnToken = "#*$(002.046.066@@002.046.066)$*#";
+
+// Lets the real message boxes show from now on (until the recorder comes back), takes in
+// what the next one shows and presses `press` on it.
+class RealBox : public QObject {
+ public:
+  explicit RealBox(QMessageBox::StandardButton press) {
+    SetMessageBoxHook({});
+    connect(&poll_, &QTimer::timeout, this, [this, press] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || !box->isVisible()) return;
+      poll_.stop();
+      seen = true;
+      title = box->windowTitle();
+      text = box->text();
+      for (QMessageBox::StandardButton which : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok})
+        if (QAbstractButton* button = box->button(which))
+          buttons[which] = button->text().remove(u'&');
+      picture = box->grab().toImage();
+      box->button(press)->click();
+    });
+    poll_.start(10);
+  }
+
+  bool seen = false;
+  QString title;
+  QString text;
+  std::map<QMessageBox::StandardButton, QString> buttons;
+  QImage picture;
+
+ private:
+  QTimer poll_;
+};
+
 
 class UpdateCheck : public ::testing::Test {
  protected:
@@ -274,6 +315,90 @@ TEST_F(UpdateCheck, WhateverTheServerSendsIsIgnoredQuietly) {
     EXPECT_EQ(form->L_Msg->text(), "");
     EXPECT_TRUE(form->Timer4->isActive());
   }
+}
+
+struct Page {
+  const char* what;
+  QByteArray contentType;  // empty: none sent
+  QByteArray body;
+  bool upToDate;
+};
+
+// The token is read from what the page's body holds: a text file inside the pre-formatted
+// element a browser shows it in, an HTML page's body without its head.
+TEST_F(UpdateCheck, TheTokenIsReadFromThePageBodyAsABrowserShowsIt) {
+  const QByteArray style = "<style>body { color: #404040; background: #ffffff; }</style>";
+  const QByteArray script = "<script>" + QByteArray(600, ' ') + "</script>";
+  const std::vector<Page> pages{
+      {"text file holding the token alone", "text/plain", OwnToken, true},
+      {"the token alone, no content type", "", OwnToken, true},
+      {"text file that the wrapping takes to 500", "text/plain",
+       OwnToken + QByteArray(489 - OwnToken.size(), ' '), false},
+      {"text file that the wrapping takes to 499", "text/plain",
+       OwnToken + QByteArray(488 - OwnToken.size(), ' '), true},
+      {"HTML page with '#' in its head", "text/html; charset=utf-8",
+       "<html><head>" + style + "</head><body>\n" + OwnToken + "\n</body></html>", true},
+      {"HTML page with a long head", "text/html",
+       "<!DOCTYPE html><html><head>" + script + "</head><BODY class=\"v\">" + OwnToken +
+           "\r\n</BODY></html>",
+       true},
+      {"HTML page with the token in its head only", "text/html",
+       "<html><head><title>" + OwnToken + "</title></head><body>nada de novo</body></html>",
+       false},
+  };
+  for (const Page& page : pages) {
+    SCOPED_TRACE(page.what);
+    server.Serve(page.body, 200, page.contentType);
+    form->VersionTicks = 0;
+    form->L_Msg->setText(QString());
+    form->Timer4->start();
+    RequestAndWait();
+    form->Timer4Timer();
+    const QString expected = page.upToDate ? QStringLiteral("O ZPiTool está atualizado") : "";
+    EXPECT_EQ(form->L_Msg->text().toStdString(), expected.toStdString());
+    EXPECT_EQ(form->Timer4->isActive(), !page.upToDate);
+    EXPECT_EQ(form->VersionTicks, page.upToDate ? 6 : 0);
+  }
+  EXPECT_TRUE(boxes().empty());
+}
+
+// The offer is Qt's own box, its buttons in the system's language (tests/CMakeLists.txt runs
+// this once more on a Brazilian system) and the tool's texts as written.
+TEST_F(UpdateCheck, TheOfferBoxSpeaksTheSystemsLanguage) {
+  struct Buttons {
+    QString yes, no, ok;
+  } expected;
+  const QLocale::Language language = QLocale::system().language();
+  if (language == QLocale::Portuguese)
+    expected = {QStringLiteral("Sim"), QStringLiteral("Não"), QStringLiteral("OK")};
+  else if (language == QLocale::English || language == QLocale::C)
+    expected = {QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("OK")};
+  else
+    GTEST_SKIP() << "no button texts known for " << QLocale::system().name().toStdString();
+
+  server.Serve("#*$(002.047.067@@002.047.067)$*#\r\n");
+  RequestAndWait();
+  RealBox offer(QMessageBox::No);
+  form->Timer4Timer();  // returns once the box is answered
+  ASSERT_TRUE(offer.seen);
+  EXPECT_EQ(offer.title, QStringLiteral("Atualização ZPiTool"));
+  EXPECT_EQ(offer.text, QStringLiteral("Há uma nova versão do aplicativo ZPiTool disponível\n"
+                                       "gostaria de fazer o download agora?"));
+  EXPECT_EQ(offer.buttons[QMessageBox::Yes].toStdString(), expected.yes.toStdString());
+  EXPECT_EQ(offer.buttons[QMessageBox::No].toStdString(), expected.no.toStdString());
+  EXPECT_EQ(form->L_Msg->text(), QStringLiteral("Clique aqui para atualizar o ZPiTool"));
+  const QString folder = QStringLiteral(ZPI_SCREENSHOT_DIR);
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString picture = folder + "/update_offer_" + QLocale::system().name() + ".png";
+  ASSERT_TRUE(offer.picture.save(picture));
+  std::printf("update offer box: %s\n", qPrintable(picture));
+
+  RealBox error(QMessageBox::Ok);
+  EXPECT_EQ(ShowMessageBox(QStringLiteral("Valor inválido"), QStringLiteral("Erro"), MsgIcon::Warning),
+            MsgResult::Ok);
+  ASSERT_TRUE(error.seen);
+  EXPECT_EQ(error.buttons[QMessageBox::Ok].toStdString(), expected.ok.toStdString());
+  EXPECT_EQ(error.title, QStringLiteral("Erro"));
 }
 
 TEST_F(UpdateCheck, SiteLabelOpensTheProductPageAndShowsTheHand) {

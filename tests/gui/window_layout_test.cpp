@@ -8,10 +8,13 @@
 #include "serial/comport.h"
 
 // Qt
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -184,6 +187,34 @@ TEST_F(WindowStart, FontsAndColours) {
   }
   EXPECT_TRUE(form->Label0->font().bold());
   EXPECT_EQ(pixels(form->Label0), 40);
+}
+
+// The background is the system's menu-bar colour as the platform's palette gives it.
+TEST_F(WindowStart, BackgroundIsTheMenuBarColour) {
+  const QPalette platform = QApplication::palette("QMenuBar");
+  EXPECT_EQ(form->palette().color(QPalette::Window), platform.color(QPalette::Window));
+  QPalette menuBar = platform;
+  const QColor unusual(0xC8, 0xB0, 0xD4);  // no style's default
+  menuBar.setColor(QPalette::Window, unusual);
+  QApplication::setPalette(menuBar, "QMenuBar");
+  const std::unique_ptr<TForm1> other = MakeForm();
+  QApplication::setPalette(platform, "QMenuBar");
+  for (const QWidget* widget : {static_cast<QWidget*>(other.get()), static_cast<QWidget*>(other->GB_Config)})
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+      EXPECT_EQ(widget->palette().color(group, QPalette::Window), unusual) << widget->objectName().toStdString();
+  const QImage picture = other->grab().toImage();
+  EXPECT_EQ(picture.pixelColor(2, 400), unusual);  // left of the panel
+}
+
+TEST_F(WindowStart, PortListEntriesAre13PixelsHigh) {
+  form->ComboBox1->clear();
+  form->ComboBox1->addItems({QStringLiteral("ttyACM0"), QStringLiteral("/dev/pts/12")});
+  form->ComboBox1->QComboBox::showPopup();  // without refilling the list
+  QAbstractItemView* list = form->ComboBox1->view();
+  ASSERT_TRUE(WaitUntil([&] { return list->isVisible(); }));
+  for (int row = 0; row < 2; ++row)
+    EXPECT_EQ(list->visualRect(list->model()->index(row, 0)).height(), 13) << row;
+  form->ComboBox1->hidePopup();
 }
 
 TEST_F(WindowStart, StartStateOfTheHeaderAndTheReleasePanel) {

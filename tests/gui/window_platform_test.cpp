@@ -7,14 +7,43 @@
 
 // Qt
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
+#include <QFile>
+#include <QLibraryInfo>
 #include <QLocale>
+#include <QTranslator>
 
 // Std
 #include <stdexcept>
 #include <vector>
 
 namespace {
+
+QString YesIn(const QLocale& locale) {
+  QTranslator* translator = InstallQtTranslations(locale);
+  const QString yes = QCoreApplication::translate("QPlatformTheme", "&Yes");
+  if (translator != nullptr) {
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+  }
+  return yes;
+}
+
+TEST(QtTranslations, BesideTheExecutableFirstThenQtsOwn) {
+  const QString own = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  ASSERT_TRUE(QFile::exists(own + "/qtbase_pt_BR.qm")) << "Debian's qt6-translations-l10n";
+  EXPECT_EQ(YesIn(QLocale(QLocale::Portuguese, QLocale::Brazil)), QStringLiteral("&Sim"));
+  EXPECT_EQ(YesIn(QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("&Ja"));
+  EXPECT_EQ(InstallQtTranslations(QLocale(QLocale::Zulu)), nullptr);  // nobody has it
+  // The Brazilian catalogue under a German name beside the executable wins over Qt's German.
+  const QString beside = QCoreApplication::applicationDirPath() + "/translations";
+  ASSERT_TRUE(QDir().mkpath(beside));
+  ASSERT_TRUE(QFile::copy(own + "/qtbase_pt_BR.qm", beside + "/qtbase_de.qm"));
+  EXPECT_EQ(YesIn(QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("&Sim"));
+  QFile::remove(beside + "/qtbase_de.qm");
+  QDir().rmdir(beside);
+}
 
 TEST(RichLog, LinesColoursAndClear) {
   TRichLog log;

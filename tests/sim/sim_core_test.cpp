@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -238,6 +239,66 @@ TEST(SimCommandLine, BadValuesAreRefusedWithAReason) {
     EXPECT_FALSE(Parse(args, &error)) << args[0];
     EXPECT_FALSE(error.empty()) << args[0];
   }
+}
+
+TEST(SimCommandLine, RefusalsSayWhatWasWrong) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused{
+      {{"--colour", "red"}, "unknown option --colour"},
+      {{"--colour=red"}, "unknown option --colour"},
+      {{"-x"}, "unknown option -x"},
+      {{"stray"}, "unexpected argument \"stray\""},
+      {{"--fault", "drop@1", "drop@2"}, "unexpected argument \"drop@2\""},  // one fault per --fault
+      {{"--help", "--colour"}, "unknown option --colour"},
+      {{"--kind"}, "--kind"},
+      {{"--kind", "256"}, "--kind: bad value \"256\""},
+      {{"--kind", "999", "--kind", "4"}, "--kind: bad value \"999\""},  // every use is checked
+      {{"--base=0x1g"}, "--base: bad value \"0x1g\""},
+      {{"--image", "nope"}, "--image: unknown image \"nope\""},
+      {{"--fault", "melt@2"}, "--fault: bad fault \"melt@2\""},
+  };
+  for (const auto& [args, why] : refused) {
+    std::string error;
+    EXPECT_FALSE(Parse(args, &error)) << why;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
+    EXPECT_NE(error.find("--help"), std::string::npos) << error;
+  }
+}
+
+TEST(SimCommandLine, DefaultsTheLastUseAndTheFaultsInOrder) {
+  const auto none = Parse({});
+  ASSERT_TRUE(none);
+  const SimOptions defaults;
+  const SimOptions& o = none->options;
+  EXPECT_EQ(std::tie(o.mode, o.kind, o.versionByte2, o.firmwareMajor, o.firmwareMinor, o.restartMajor,
+                     o.restartMinor, o.id, o.configBaseAddress, o.textA, o.textB),
+            std::tie(defaults.mode, defaults.kind, defaults.versionByte2, defaults.firmwareMajor,
+                     defaults.firmwareMinor, defaults.restartMajor, defaults.restartMinor, defaults.id,
+                     defaults.configBaseAddress, defaults.textA, defaults.textB));
+  EXPECT_FALSE(o.memory);
+  EXPECT_EQ(std::tie(o.ackDelay, o.restartDelay, o.announcePeriod),
+            std::tie(defaults.ackDelay, defaults.restartDelay, defaults.announcePeriod));
+  EXPECT_TRUE(o.faults.empty());
+  EXPECT_FALSE(none->quiet || none->help);
+
+  const auto line = Parse({"--kind", "3", "--fault", "drop@2", "--kind=41", "--fault=split@1", "--quiet"});
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->options.kind, 41);
+  ASSERT_EQ(line->options.faults.size(), 2u);
+  EXPECT_EQ(line->options.faults[0].kind, SimFaultKind::DropAnswer);
+  EXPECT_EQ(line->options.faults[1].kind, SimFaultKind::SplitAnswer);
+  EXPECT_TRUE(line->quiet);
+}
+
+TEST(SimCommandLine, HelpGivesEachOptionItsValueAndDefault) {
+  const std::string help = SimUsage();
+  for (const char* text :
+       {"--mode N", "--kind N", "(default 4)", "--version2 N", "--firmware MAJ.MIN", "\"none\": no firmware",
+        "--restart-firmware MAJ.MIN", "--id W3,W2,W1", "(default 00000246,00C0FFEE,5A500001)", "--base ADDR",
+        "(default 0x00010000)", "--text-a TEXT", "--text-b TEXT", "--image NAME", "file:PATH (exactly 2032 bytes)",
+        "--ack-delay MS", "--restart-delay MS", "(default 300)", "--announce-period MS", "(default 1000)",
+        "--fault KIND@N[:PARAM]", "-q,--quiet", "-h,--help", "Identity (what the unit announces):",
+        "Timing (milliseconds):"})
+    EXPECT_NE(help.find(text), std::string::npos) << text;
 }
 
 TEST(SimCommandLine, EveryFaultKindHasANameThatParsesBack) {
