@@ -6,6 +6,7 @@
 // Std
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -165,6 +166,27 @@ void TQueuedHandOff::Interrupt() {
 std::size_t TQueuedHandOff::Pending() const {
   std::lock_guard lock(state_->mutex);
   return state_->queue.size();
+}
+
+TLockedHandOff::TLockedHandOff(std::timed_mutex& lock, std::function<void()> ran) : lock_(lock), ran_(std::move(ran)) {}
+
+void TLockedHandOff::RunAndWait(std::function<void()> job, const std::atomic<bool>& stop, TComErrorSink onError) {
+  // The owner may hold the lock for a while (busy, or closing the port): look at the stop
+  // flag every few milliseconds meanwhile.
+  while (!stop) {
+    if (!lock_.try_lock_for(std::chrono::milliseconds(2))) continue;
+    const std::lock_guard held(lock_, std::adopt_lock);
+    try {
+      job();
+    } catch (...) {
+      try {
+        if (onError) onError(std::current_exception());
+      } catch (...) {
+      }
+    }
+    if (ran_) ran_();
+    return;
+  }
 }
 
 // ---- The event thread ----------------------------------------------------------------------

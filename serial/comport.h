@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -131,6 +132,24 @@ class TQueuedHandOff : public TComHandOff {
  private:
   struct State;
   std::shared_ptr<State> state_;
+};
+
+// A hand-off for an owner without a message loop: the event thread runs each job itself while
+// it holds `lock`, which the owner's thread holds whenever it is not waiting for the port, so
+// the owner's state is still touched by one thread at a time. After each job `ran` runs,
+// still under the lock (to wake the owner when the job changed what it waits for). A job that
+// cannot take the lock before the port stops is dropped, as is the failure of `onError`.
+class TLockedHandOff : public TComHandOff {
+ public:
+  TLockedHandOff(std::timed_mutex& lock, std::function<void()> ran);
+  void RunAndWait(std::function<void()> job, const std::atomic<bool>& stop,
+                  TComErrorSink onError = {}) override;
+  void RunQueued() override {}
+  void Interrupt() override {}
+
+ private:
+  std::timed_mutex& lock_;
+  std::function<void()> ran_;
 };
 
 // ---- The component ----------------------------------------------------------------------

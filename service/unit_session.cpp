@@ -8,7 +8,6 @@
 UnitSession::UnitSession(std::string port, SessionListener& listener, SessionSettings settings)
     : listener_(listener),
       settings_(settings),
-      handOff_(std::make_shared<TQueuedHandOff>([this] { Wake(); })),
       engine_(*this, ServiceEngine::Options{.actOnIdentity = settings.actOnIdentity,
                                             .rewriteInvalid = settings.rewriteInvalid}) {
   // The unit's line, as the window sets it.
@@ -18,7 +17,7 @@ UnitSession::UnitSession(std::string port, SessionListener& listener, SessionSet
   port_.Timeouts = {200, 100, 100, 2, 2};
   port_.Events = AllComEvents;
   port_.SetCustomBaudRate(3686400);
-  port_.SetHandOff(handOff_);
+  port_.SetHandOff(std::make_shared<TLockedHandOff>(session_, [this] { AfterEvent(); }));
   port_.OnRxChar = [this](TCustomComPort&, int count) { RxChar(count); };
   // Never closed inside the handler: the loop closes the port once the handler has returned.
   port_.OnHangUp = [this](TCustomComPort&) { CloseFor("the unit was unplugged (the port hung up)", {}); };
@@ -42,11 +41,26 @@ UnitSession::~UnitSession() {
     port_.Close();
   } catch (...) {
   }
+  if (owned_) session_.unlock();
 }
 
 void UnitSession::Open() {
-  port_.Open();
-  port_.ClearBuffer(true, true);
+  if (!owned_) {
+    session_.lock();
+    owned_ = true;
+  }
+  try {
+    port_.Open();
+    port_.ClearBuffer(true, true);
+  } catch (...) {
+    try {
+      port_.Close();
+    } catch (...) {
+    }
+    owned_ = false;
+    session_.unlock();
+    throw;
+  }
   engine_.NewConnection();
 }
 
@@ -54,17 +68,16 @@ void UnitSession::Close() {
   due_[0].reset();
   due_[1].reset();
   closeDue_.reset();
+  // The event thread gives up waiting for the session when the port stops it.
   port_.Close();
+  if (owned_) {
+    owned_ = false;
+    session_.unlock();
+  }
 }
 
 bool UnitSession::RunUntil(const std::function<bool()>& done, Clock::time_point deadline) {
   for (;;) {
-    unsigned seen;
-    {
-      std::lock_guard lock(mutex_);
-      seen = wakes_;
-    }
-    handOff_->RunQueued();
     Clock::time_point now = Clock::now();
     if (closeDue_ && now >= *closeDue_) {
       const std::string why = std::move(closeWhy_);
@@ -95,9 +108,27 @@ bool UnitSession::RunUntil(const std::function<bool()>& done, Clock::time_point 
     for (const auto& due : due_)
       if (due) until = std::min(until, *due);
     if (closeDue_) until = std::min(until, *closeDue_);
-    std::unique_lock lock(mutex_);
-    woken_.wait_until(lock, until, [&] { return wakes_ != seen || interrupted_; });
+    unsigned seen;
+    {
+      std::lock_guard lock(mutex_);
+      seen = wakes_;
+    }
+    // The port's events run on its thread while the owner waits here.
+    waitingFor_ = &done;
+    scheduleChanged_ = false;
+    if (owned_) session_.unlock();
+    {
+      std::unique_lock lock(mutex_);
+      woken_.wait_until(lock, until, [&] { return wakes_ != seen || interrupted_; });
+    }
+    if (owned_) session_.lock();
+    waitingFor_ = nullptr;
   }
+}
+
+void UnitSession::AfterEvent() {
+  // Wake the owner only when what it waits for came about, or its timers or close moved.
+  if (scheduleChanged_ || (waitingFor_ && (*waitingFor_)())) Wake();
 }
 
 void UnitSession::Interrupt() {
@@ -119,7 +150,15 @@ void UnitSession::Write(std::span<const std::uint8_t> frame) {
   port_.Write(frame.data(), static_cast<int>(frame.size()));
 }
 
-void UnitSession::StartPacing(Pacer pacer) { due_[static_cast<int>(pacer)] = Clock::now() + Interval(pacer); }
+void UnitSession::StartPacing(Pacer pacer) {
+  due_[static_cast<int>(pacer)] = Clock::now() + Interval(pacer);
+  scheduleChanged_ = true;
+}
+
+void UnitSession::StopPacing(Pacer pacer) {
+  due_[static_cast<int>(pacer)].reset();
+  scheduleChanged_ = true;
+}
 
 void UnitSession::CloseSoon(bool) { CloseFor("the unit asked for it (operating mode)", settings_.closeDelay); }
 
@@ -127,7 +166,7 @@ void UnitSession::CloseFor(std::string why, Clock::duration delay) {
   if (closeDue_) return;  // the first reason stands
   closeDue_ = Clock::now() + delay;
   closeWhy_ = std::move(why);
-  Wake();
+  scheduleChanged_ = true;
 }
 
 std::string UnitSession::DateTimeText() {

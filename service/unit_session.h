@@ -1,8 +1,14 @@
 #pragma once
 // One unit served without a window: its serial port, its service engine, and a loop on the
-// calling thread that stands in for the window's message loop (the port's announcements, the
-// two pacing timers, the delayed close). Qt-free. A program serving several units runs one
-// session per unit, each on a thread of its own, so that no unit waits on another.
+// owner's thread for the two pacing timers and the delayed close. Qt-free. A program serving
+// several units runs one session per unit, each on a thread of its own, so that no unit waits
+// on another.
+//
+// The port's received-data events are handled on the port's own event thread while the owner
+// waits inside RunUntil (TLockedHandOff): an answer is taken in, and the next frame written,
+// without waking another thread. The owner's thread holds the session from Open to Close,
+// except while it waits, so the engine is still touched by one thread at a time; the
+// listener is called on either thread, never on both at once.
 
 // lib
 #include "serial/comport.h"
@@ -54,7 +60,7 @@ class UnitSession final : private ServiceFrontEnd {
   UnitSession& operator=(const UnitSession&) = delete;
 
   // Opens the port with the unit's line settings (throws EComPort) and starts a connection:
-  // the unit's next identity is acted on.
+  // the unit's next identity is acted on. The calling thread is the owner until Close.
   void Open();
   void Close();
   [[nodiscard]] bool IsOpen() const { return port_.Connected(); }
@@ -62,8 +68,8 @@ class UnitSession final : private ServiceFrontEnd {
 
   [[nodiscard]] ServiceEngine& Engine() { return engine_; }
 
-  // Runs what is due (the port's announcements, ticks, a requested close) until `done` holds
-  // (true), or the deadline passes or Interrupt is called (false).
+  // Lets the port's events in and runs what is due (ticks, a requested close) until `done`
+  // holds (true), or the deadline passes or Interrupt is called (false). Owner's thread only.
   bool RunUntil(const std::function<bool()>& done, Clock::time_point deadline);
   // Any thread: makes RunUntil return soon, now and from now on.
   void Interrupt();
@@ -79,7 +85,7 @@ class UnitSession final : private ServiceFrontEnd {
   void Progress(int position) override { listener_.Progress(position, progressMax_); }
   void Failure(const ServiceFailure& failure) override { listener_.Failure(failure); }
   void StartPacing(Pacer pacer) override;
-  void StopPacing(Pacer pacer) override { due_[static_cast<int>(pacer)].reset(); }
+  void StopPacing(Pacer pacer) override;
   void CloseSoon(bool portListUsable) override;
   void Identified(const TDeviceInfo& info) override { listener_.Identified(info); }
   void ReadStarted() override {}
@@ -94,15 +100,21 @@ class UnitSession final : private ServiceFrontEnd {
   void RxChar(int count);
   void CloseFor(std::string why, Clock::duration delay);
   void Wake();
+  void AfterEvent();  // event thread, under the session lock
   [[nodiscard]] Clock::duration Interval(Pacer pacer) const;
 
   SessionListener& listener_;
   SessionSettings settings_;
-  std::mutex mutex_;
+  std::timed_mutex session_;  // held by whoever touches the engine: the owner or the event thread
+  bool owned_ = false;        // the owner holds session_ (between Open and Close)
+  std::mutex mutex_;          // guards the wake count
   std::condition_variable woken_;
   unsigned wakes_ = 0;
   std::atomic<bool> interrupted_{false};
-  std::shared_ptr<TQueuedHandOff> handOff_;
+  // What the owner waits for while it waits, for the event thread to see; and whether the
+  // timers or the close changed since the owner last looked.
+  const std::function<bool()>* waitingFor_ = nullptr;
+  bool scheduleChanged_ = false;
   TComPort port_;
   ServiceEngine engine_;
   int progressMax_ = 0;

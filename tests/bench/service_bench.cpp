@@ -10,6 +10,7 @@
 #include "app/form1.h"
 #include "app/platform.h"
 #include "config/config_record.h"
+#include "ctl/unit_job.h"
 #include "service/unit_session.h"
 #include "sim/sim_unit.h"
 #include "transfer/firmware.h"
@@ -34,6 +35,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -203,6 +205,51 @@ double EngineWrite() {
   return run.Between("Iniciando atualização...", "Atualização concluída com sucesso!");
 }
 
+// ---- Several units at once, as zpictl serves them ------------------------------------------
+
+class QuietObserver final : public JobObserver {
+ public:
+  void Identified(const std::string&, const TDeviceInfo&) override {}
+  void Progress(const std::string&, std::string_view, int, int) override {}
+  void ConfigRead(const std::string&, bool) override {}
+  void Written(const std::string&, std::string_view) override {}
+  void Verified(const std::string&) override {}
+  void Log(const std::string&, std::string_view) override {}
+  void Finished(const JobResult&) override {}
+};
+
+// The whole service of `count` units, each on its own thread: firmware upload, restart,
+// read, the invalid configuration replaced, written and read back. From the start of the
+// jobs to the end of the last one.
+double ServiceOf(int count) {
+  std::vector<std::unique_ptr<Unit>> units;
+  for (int i = 0; i < count; ++i) {
+    SimOptions options;
+    options.firmwareMinor = 45;
+    options.memory = StartImage("invalid");
+    options.restartDelay = 50ms;
+    options.settleDelay = 5ms;
+    units.push_back(std::make_unique<Unit>(options));
+  }
+  QuietObserver observer;
+  std::vector<std::unique_ptr<UnitJob>> jobs;
+  for (const auto& unit : units) {
+    JobSpec spec;
+    spec.command = JobCommand::Service;
+    spec.port = unit->sim.DevicePath();
+    jobs.push_back(std::make_unique<UnitJob>(spec, observer));
+  }
+  const auto t0 = Clock::now();
+  std::vector<std::thread> threads;
+  std::vector<JobResult> results(jobs.size());
+  for (std::size_t i = 0; i < jobs.size(); ++i) threads.emplace_back([&, i] { results[i] = jobs[i]->Run(); });
+  for (std::thread& thread : threads) thread.join();
+  const double ms = Ms(Clock::now() - t0);
+  for (const JobResult& r : results)
+    if (!r.ok) throw std::runtime_error(r.port + ": " + r.error);
+  return ms;
+}
+
 // ---- The tool ----------------------------------------------------------------------------
 
 // Times between log lines of a window, as they appear.
@@ -350,6 +397,20 @@ int main(int argc, char** argv) {
     std::printf("%-33s %-22s %-22s %-7s %-22s %s\n", row.what, cell(m).c_str(), cell(e).c_str(), engineRatio,
                 cell(w).c_str(), windowRatio);
   }
+  // Four units served in parallel beside one alone.
+  std::vector<double> one, four;
+  for (int i = 0; i < runs; ++i) {
+    one.push_back(ServiceOf(1));
+    four.push_back(ServiceOf(4));
+  }
+  const Spread o = Of(one), f = Of(four);
+  char parallelRatio[16];
+  std::snprintf(parallelRatio, sizeof parallelRatio, "%.2fx", o.median > 0 ? f.median / o.median : 0);
+  std::printf("\n%-33s %-22s %-22s %s\n", "whole service (upload, read, write,", "one unit", "four in parallel",
+              "ratio");
+  std::printf("%-33s %-22s %-22s %s\n", "verify), engine and port, no window", cell(o).c_str(), cell(f).c_str(),
+              parallelRatio);
+
   std::vector<double> startUp;
   for (int i = 0; i < runs; ++i) startUp.push_back(ToolStartUp());
   std::printf("%-33s %s\n", "start-up to a shown window", cell(Of(startUp)).c_str());

@@ -339,6 +339,14 @@ TEST(ServiceEngine, WhatAnIdentityStarts) {
   }
 }
 
+TEST(ServiceEngine, AnIdentityOnlyTakenInStartsNothing) {
+  Recorder front;
+  ServiceEngine engine(front, ServiceEngine::Options{.actOnIdentity = false});
+  engine.Receive(DeviceInfoFrame(Unit(4, 2, 45)));
+  EXPECT_EQ(front.events, (std::vector<std::string>{"log ZPi v4.1.2.45\r\n" + std::string(IdLine), "identified"}));
+  EXPECT_TRUE(engine.IdentityHandled());
+}
+
 TEST(ServiceEngine, ASecondIdentityIsIgnoredUntilANewConnection) {
   Script s;
   s.Run({{"info 5 2.46", {"log ZPi v5.1.2.46\r\n" + std::string(IdLine), "identified"}},

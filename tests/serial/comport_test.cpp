@@ -22,7 +22,11 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 using namespace ui_loop;
@@ -454,6 +458,54 @@ TEST(QueuedHandOff, JobsQueuedWhileRunningWaitForTheNextRun) {
   handOff.RunQueued();
   producer.join();
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+// ---- The locked hand-off on its own --------------------------------------------------------
+
+TEST(LockedHandOff, JobsRunOnTheEventThreadOnlyWhileTheOwnerLetsGo) {
+  std::timed_mutex owner;
+  std::vector<std::string> order;
+  TLockedHandOff handOff(owner, [&] {
+    // Still under the lock: the owner cannot have taken it back.
+    EXPECT_FALSE(owner.try_lock());
+    order.push_back("ran");
+  });
+  std::atomic<bool> stop = false;
+  owner.lock();  // the owner is busy
+  std::atomic<bool> returned = false;
+  std::thread event([&] {
+    handOff.RunAndWait([&] { order.push_back("job"); }, stop);
+    returned = true;
+  });
+  std::this_thread::sleep_for(20ms);  // the job must not run meanwhile
+  EXPECT_FALSE(returned);
+  EXPECT_TRUE(order.empty());
+  owner.unlock();  // the owner waits
+  event.join();
+  EXPECT_EQ(order, (std::vector<std::string>{"job", "ran"}));
+  EXPECT_TRUE(owner.try_lock());
+  owner.unlock();
+}
+
+TEST(LockedHandOff, AStoppedPortDropsTheJobAndAFailureGoesToItsSink) {
+  std::timed_mutex owner;
+  TLockedHandOff handOff(owner, {});
+  std::atomic<bool> stop = false;
+  owner.lock();  // the owner closes the port while holding the lock
+  bool ran = false;
+  std::thread event([&] { handOff.RunAndWait([&] { ran = true; }, stop); });
+  stop = true;
+  event.join();  // returns although the lock never came free
+  owner.unlock();
+  EXPECT_FALSE(ran);
+
+  stop = false;
+  std::exception_ptr failure;
+  handOff.RunAndWait([] { throw std::runtime_error("handler failed"); }, stop,
+                     [&](std::exception_ptr e) { failure = e; });
+  ASSERT_TRUE(failure);
+  EXPECT_TRUE(owner.try_lock());  // released after the failure
+  owner.unlock();
 }
 
 }  // namespace
