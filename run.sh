@@ -17,7 +17,7 @@ zpi_install_deps
 
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j "${ZPI_JOBS:-2}" --target zpitool zpisim zpidemo
+cmake --build "$build" -j "${ZPI_JOBS:-2}" --target zpitool zpictl zpisim zpidemo
 
 sim_args=(--kind 4 --firmware 2.45 --image invalid)
 [ $# -gt 0 ] && sim_args=("$@")

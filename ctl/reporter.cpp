@@ -158,8 +158,9 @@ void Reporter::Finished(const JobResult& r) {
   bar.state = r.ok ? "done" : "failed";
   ClearBars();
   std::string text = r.port + std::string(width_ > r.port.size() ? width_ - r.port.size() : 0, ' ') +
-                     (r.ok ? "  OK      " : "  FAILED  ") + (r.unit ? UnitId(*r.unit) : std::string(26, '-'));
-  if (!r.done.empty()) text += "  " + Joined(r.done);
+                     (r.ok ? "  OK      " : "  FAILED  ");
+  if (r.unit) text += "ZPi v" + Version(*r.unit) + "  Id: " + UnitId(*r.unit);
+  if (!r.done.empty()) text += "  (" + Joined(r.done) + ")";
   if (!r.ok) {
     text += "\n    error " + std::to_string(r.code) + ": " + OneLine(r.error);
     if (!r.unfinished.empty()) text += "\n    left unfinished: " + r.unfinished;

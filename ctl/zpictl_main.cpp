@@ -224,8 +224,11 @@ int main(int argc, char** argv) {
   Reporter reporter(style, eventStream, resultStream, verbose);
 
   const std::vector<JobResult> results = RunJobs(std::move(specs), reporter);
-  for (const JobResult& result : results)
-    if (!result.ok) return ExitFailed;
+  std::size_t ok = 0;
+  for (const JobResult& result : results) ok += result.ok ? 1 : 0;
+  if (results.size() > 1)
+    reporter.Note(std::to_string(ok) + " of " + std::to_string(results.size()) + " units succeeded");
+  if (ok != results.size()) return ExitFailed;
   if (!read->parsed()) return ExitOk;
 
   // read: the unit's configuration as a file.
