@@ -183,27 +183,11 @@ struct EngineRun {
     WaitFor(to);
     return Ms(*log.When(to) - *log.When(from));
   }
+  void Write() {
+    log.Clear();
+    session->Engine().WriteConfig(DefaultConfig());
+  }
 };
-
-double EngineUpload() {
-  SimOptions options;
-  options.firmwareMinor = 45;
-  EngineRun run(options);
-  return run.Between("Iniciando atualização...", "Atualização concluída com sucesso!");
-}
-
-double EngineRead() {
-  EngineRun run({});
-  return run.Between("Buscando configuração interna...", "Leitura da configuração interna concluída!");
-}
-
-double EngineWrite() {
-  EngineRun run({});
-  run.WaitFor("Leitura da configuração interna concluída!");
-  run.log.Clear();
-  run.session->Engine().WriteConfig(DefaultConfig());
-  return run.Between("Iniciando atualização...", "Atualização concluída com sucesso!");
-}
 
 // ---- Several units at once, as zpictl serves them ------------------------------------------
 
@@ -313,31 +297,40 @@ struct ToolRun {
     form.reset();
     unit.reset();
   }
-  double Between(const QString& from, const QString& to, int toNth = 1) {
-    if (!WaitFor([&] { return log->When(to, toNth).has_value(); }, 60s))
-      throw std::runtime_error("the tool did not reach: " + to.toStdString());
-    return Ms(*log->When(to, toNth) - *log->When(from));
+  void WaitFor(const QString& line) {
+    if (!::WaitFor([&] { return log->When(line).has_value(); }, 60s))
+      throw std::runtime_error("the tool did not reach: " + line.toStdString());
+  }
+  double Between(const QString& from, const QString& to) {
+    WaitFor(to);
+    return Ms(*log->When(to) - *log->When(from));
+  }
+  void Write() {
+    log->Clear();
+    form->B_SetConfig->click();
   }
 };
 
-double ToolUpload() {
+// The same three services through the engine alone (EngineRun) or the window (ToolRun).
+template <class Run>
+double Upload() {
   SimOptions options;
   options.firmwareMinor = 45;
-  ToolRun run(options);
+  Run run(options);
   return run.Between("Iniciando atualização...", "Atualização concluída com sucesso!");
 }
 
-double ToolRead() {
-  ToolRun run({});
+template <class Run>
+double Read() {
+  Run run({});
   return run.Between("Buscando configuração interna...", "Leitura da configuração interna concluída!");
 }
 
-double ToolWrite() {
-  ToolRun run({});
-  if (!WaitFor([&] { return run.log->When("Leitura da configuração interna concluída!").has_value(); }, 10s))
-    throw std::runtime_error("no read");
-  run.log->Clear();
-  run.form->B_SetConfig->click();
+template <class Run>
+double Write() {
+  Run run({});
+  run.WaitFor("Leitura da configuração interna concluída!");
+  run.Write();
   return run.Between("Iniciando atualização...", "Atualização concluída com sucesso!");
 }
 
@@ -370,11 +363,11 @@ int main(int argc, char** argv) {
     std::function<double()> minimal, engine, window;
   };
   const Row rows[] = {
-      {"firmware upload (1888 frames)", [&] { return MinimalTransfer(TransferFirmware, image); }, EngineUpload,
-       ToolUpload},
-      {"configuration read (5 requests)", MinimalRead, EngineRead, ToolRead},
-      {"configuration write (44 frames)", [&] { return MinimalTransfer(TransferConfig, config); }, EngineWrite,
-       ToolWrite},
+      {"firmware upload (1888 frames)", [&] { return MinimalTransfer(TransferFirmware, image); },
+       Upload<EngineRun>, Upload<ToolRun>},
+      {"configuration read (5 requests)", MinimalRead, Read<EngineRun>, Read<ToolRun>},
+      {"configuration write (44 frames)", [&] { return MinimalTransfer(TransferConfig, config); },
+       Write<EngineRun>, Write<ToolRun>},
   };
   std::printf("ms: median [min-max] of %d runs, interleaved; ratio: median over the minimal loop's median\n\n", runs);
   std::printf("%-33s %-22s %-22s %-7s %-22s %s\n", "", "minimal loop", "engine alone", "ratio", "window", "ratio");
