@@ -9,6 +9,8 @@
 
 // Qt
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
 
 // Std
 #include <chrono>
@@ -63,6 +65,22 @@ QStringList Entries(const QComboBox& list) {
 }
 
 using WindowWin32 = WindowTest;
+
+// Windows has the window's own fonts: the free families listed after them for other systems
+// never stand in for them there.
+TEST_F(WindowWin32, TheWindowsFontsAreTheOnesUsed) {
+  for (const char* family : {"MS Sans Serif", "Verdana", "Consolas"})
+    if (RunningUnderWine() && !QFontDatabase::hasFamily(QString::fromLatin1(family)))
+      GTEST_SKIP() << "Wine: no " << family << " in this prefix (scripts/windows-check.sh registers stand-ins)";
+  const auto family = [](const QWidget* widget) { return QFontInfo(widget->font()).family(); };
+  EXPECT_TRUE(family(form.get()) == "MS Sans Serif" || family(form.get()) == "Microsoft Sans Serif")
+      << family(form.get()).toStdString();
+  EXPECT_EQ(family(form->ED_VMX), family(form.get()));
+  EXPECT_EQ(family(form->GB_Config), "Verdana");
+  EXPECT_EQ(family(form->L_Site), "Verdana");
+  EXPECT_EQ(family(form->Log), "Consolas");
+  EXPECT_EQ(family(form->LogIdList), "Consolas");
+}
 
 TEST_F(WindowWin32, PortListComesFromTheRegistrySortedAsTextWithTheFirstSelected) {
   FakeSerialComm registry{{"\\Device\\Serial2", "COM2"}, {"\\Device\\VCP0", "COM10"}, {"\\Device\\Serial0", "COM1"}};
