@@ -20,7 +20,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 source scripts/deps.sh
 zpi_install_deps g++-mingw-w64-x86-64-posix wine64 googletest xvfb xdotool imagemagick x11-utils \
-                 qt6-translations-l10n unzip
+                 qt6-translations-l10n unzip openssl
 started=$SECONDS
 
 jobs=${ZPI_JOBS:-2}
@@ -141,12 +141,25 @@ list_port COM6
 start_unit COM7 --quiet
 start_unit COM8 --firmware 2.45 --image invalid
 
+# A local HTTPS server with the version file, for the version check over Schannel.
+tls=$run_dir/tls
+mkdir -p "$tls/files"
+printf '#*$(002.046.066@@002.046.066)$*#\n' >"$tls/files/zpitool.ver"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$tls/key.pem" -out "$tls/cert.pem" -days 2 \
+        -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1
+tls_port=$((20000 + RANDOM % 20000))
+(cd "$tls" && exec openssl s_server -accept "127.0.0.1:$tls_port" -cert cert.pem -key key.pem -WWW -state \
+   </dev/null >"$tls/server.log" 2>&1) &
+helpers+=($!)
+
 # 5. The tests, one at a time: the serial tests share the line.
 export ZPI_TEST_COM_PORT=COM5 ZPI_TEST_COM_PEER=COM6 ZPI_TEST_PEER_CLOSE_HANGS_UP=1 ZPI_TEST_SIM_PORT=COM7 \
-       ZPI_TEST_SERVICE_PORT=COM8
+       ZPI_TEST_SERVICE_PORT=COM8 ZPI_TEST_TLS_SERVER="https://127.0.0.1:$tls_port" \
+       ZPI_TEST_TLS_CERT="Z:$tls/cert.pem"
 tests_status=0
 ctest --test-dir "$win" --output-on-failure "$@" || tests_status=$?
 scripts/windows-summary.sh "$win/Testing/Temporary/LastTest.log" | tee "$run_dir/summary.txt"
+echo "   version check over Schannel under Wine: $(grep -c 'TLS read finished' "$tls/server.log" || true) TLS handshakes completed with the local HTTPS server"
 echo "== Tests done at $((SECONDS - started)) s"
 
 # 6. The package, unpacked into an empty folder and started there.

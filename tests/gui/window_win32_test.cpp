@@ -6,11 +6,16 @@
 
 // lib
 #include "serial/comport_win32.h"
+#include "update/version_fetcher.h"
 
 // Qt
 #include <QComboBox>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 
 // Std
 #include <chrono>
@@ -65,6 +70,41 @@ QStringList Entries(const QComboBox& list) {
 }
 
 using WindowWin32 = WindowTest;
+
+// The version file over HTTPS with Windows' own TLS (Schannel), from a local server named by
+// ZPI_TEST_TLS_SERVER whose self-signed certificate is the file ZPI_TEST_TLS_CERT: a server
+// the system cannot trust is never read; once its certificate is trusted, the file comes in.
+// Under Wine the handshake happens (the server logs it), but Wine's Schannel never hands over
+// the end of the reply, so the trusted read is left to Windows.
+TEST(VersionFetcherWin32, TheVersionFileComesOverSchannelFromATrustedServerOnly) {
+  EXPECT_EQ(QSslSocket::activeBackend(), "schannel");
+  const auto server = Env("ZPI_TEST_TLS_SERVER");
+  const auto certificate = Env("ZPI_TEST_TLS_CERT");
+  if (!server || !certificate)
+    GTEST_SKIP() << "set ZPI_TEST_TLS_SERVER (https://host:port) and ZPI_TEST_TLS_CERT (its certificate, PEM)";
+  const QUrl address = QUrl(QString::fromStdString(*server)).resolved(QUrl("/files/zpitool.ver"));
+  const auto fetch = [&] {
+    TVersionFetcher fetcher;
+    fetcher.Navigate(address, true);
+    EXPECT_TRUE(WaitUntil([&] { return fetcher.ReadyState() == TVersionFetcher::ReadyStateComplete; }, 20s));
+    return fetcher.Body();
+  };
+  EXPECT_EQ(fetch(), std::nullopt);  // untrusted: refused
+  if (RunningUnderWine()) GTEST_SKIP() << "Wine: its Schannel never hands over the end of a reply";
+
+  QFile pem(QString::fromStdString(*certificate));
+  ASSERT_TRUE(pem.open(QIODevice::ReadOnly)) << *certificate;
+  const QList<QSslCertificate> trusted = QSslCertificate::fromDevice(&pem, QSsl::Pem);
+  ASSERT_EQ(trusted.size(), 1);
+  const QSslConfiguration before = QSslConfiguration::defaultConfiguration();
+  QSslConfiguration configuration = before;
+  configuration.addCaCertificates(trusted);
+  QSslConfiguration::setDefaultConfiguration(configuration);
+  const auto body = fetch();
+  QSslConfiguration::setDefaultConfiguration(before);
+  ASSERT_TRUE(body.has_value());
+  EXPECT_NE(body->find("#*$(002.046.066@@002.046.066)$*#"), std::string::npos) << *body;
+}
 
 // Windows has the window's own fonts: the free families listed after them for other systems
 // never stand in for them there.
