@@ -62,8 +62,8 @@ wait_unit 'configuration replaced' 1 60   # the invalid configuration replaced b
 echo "opened, firmware uploaded, configuration read, invalid configuration replaced"
 sleep 1
 click 224 257                     # ED_VMX (Velocidade máxima permitida)
-xdotool key --window "$window" ctrl+a
-xdotool type --window "$window" --delay 50 99
+xdotool key --window "$window" ctrl+a 2>/dev/null
+xdotool type --window "$window" --delay 50 99 2>/dev/null
 click 37 361                      # CB_BZ_VMX_WH (alerta buzzer: Durante)
 click 483 179                     # B_SetConfig (CONFIGURAR)
 wait_unit 'configuration replaced' 2 60
