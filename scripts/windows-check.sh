@@ -19,7 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 source scripts/deps.sh
-zpi_install_deps g++-mingw-w64-x86-64-posix wine64 googletest xvfb xdotool imagemagick x11-utils \
+zpi_install_deps g++-mingw-w64-x86-64-posix wine64 googletest xvfb xdotool imagemagick \
                  qt6-translations-l10n unzip openssl
 started=$SECONDS
 
