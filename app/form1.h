@@ -64,11 +64,11 @@ using TShiftState = unsigned;
 [[nodiscard]] std::uint16_t VirtualKeyOf(const QKeyEvent& event);
 [[nodiscard]] TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers);
 
-// The system's serial ports for the port list (EnumComPorts). Tests can read the tty class
-// from another folder (POSIX) to play a machine without ports or with a broken list; an
-// empty folder name restores the system's.
+// The system's serial ports for the port list (EnumComPorts). Tests can list the ports of
+// another source to play a machine without ports or with a broken list: a tty class folder
+// on POSIX, a key under HKEY_CURRENT_USER on Windows; an empty name restores the system's.
 void ListSerialPorts(std::vector<std::string>& ports);
-void SetTtyClassDirForTests(std::string folder);
+void SetPortListSourceForTests(std::string source);
 
 // Client area; the window with its 3-pixel frame is 6 pixels wider (563 and 859).
 constexpr int ClientHeight = 742;

@@ -1,41 +1,73 @@
 #!/usr/bin/env bash
-# The Windows check: cross-builds the Qt-free core, the serial component and their tests with
-# mingw-w64 and runs the tests under Wine. The serial tests get two pseudo-terminals linked
-# as COM5 (the port under test) and COM6 (its peer), and the simulated unit (the Linux build
-# of zpisim) on COM7. Installs what it needs; extra arguments go to ctest.
+# The Windows check: cross-builds the whole tool and its tests with mingw-w64 against Qt for
+# Windows, runs every test under Wine, packs the zip a technician unzips, starts it from an
+# empty folder, and runs one full service with zpitool.exe under Wine next to a simulated unit,
+# ending with a screenshot of the window. Installs what it needs; extra arguments go to ctest.
 #
 #   scripts/windows-check.sh                 # or: ./test.sh --windows
-#   scripts/windows-check.sh -R ComPortWin32 # only the serial tests
+#   scripts/windows-check.sh -R ComPortWin32 # only some tests (the package and the run follow)
+#   ZPI_QT_MINGW=/path/to/qt scripts/windows-check.sh   # another Qt for Windows
 #
-# Build trees: build/win (Windows, with the Wine prefix inside) and build/win-linux (the
-# helpers that run on this machine: fwtool, zpisim and the pseudo-terminal bridge).
+# Qt for Windows comes from scripts/qt-windows.sh (../shared/qt6-mingw beside the clone, or a
+# cache folder it builds once). Build trees: build/win (Windows, with the Wine prefix inside)
+# and build/win-linux (the helpers that run on this machine: fwtool, zpisim and the bridge).
+# Wine's serial ports (links in the prefix's dosdevices, listed in the registry as a driver
+# would): COM5 and COM6 are the two ends of one cable (the bridge); COM7 has a simulated unit
+# for the serial tests; COM8 a fresh unit at firmware 2.45 with an invalid configuration for
+# the window's service test; COM1 another such unit for the run of zpitool.exe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 source scripts/deps.sh
-zpi_install_deps g++-mingw-w64-x86-64-posix wine64 googletest
+zpi_install_deps g++-mingw-w64-x86-64-posix wine64 googletest xvfb xdotool imagemagick \
+                 qt6-translations-l10n unzip openssl
+started=$SECONDS
 
 jobs=${ZPI_JOBS:-2}
 host=$root/build/win-linux
 win=$root/build/win
+qt=$(scripts/qt-windows.sh)
+echo "== Windows check with Qt for Windows from $qt"
 
 # 1. Helpers for this machine.
 cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZPI_WITH_QT=OFF -DZPI_SANITIZE=ON >/dev/null
 cmake --build "$host" -j "$jobs" --target fwtool zpisim
-g++ -std=c++20 -O1 -Wall -Wextra -Wshadow tests/serial/win_pty_bridge.cpp -o "$host/win_pty_bridge"
+if [ ! -x "$host/win_pty_bridge" ] || [ tests/serial/win_pty_bridge.cpp -nt "$host/win_pty_bridge" ]; then
+  g++ -std=c++20 -O1 -Wall -Wextra -Wshadow tests/serial/win_pty_bridge.cpp -o "$host/win_pty_bridge"
+fi
 
-# 2. The cross build.
-cmake -S . -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-      -DZPI_WITH_QT=OFF -DZPI_HOST_FWTOOL="$host/transfer/fwtool" >/dev/null
+# 2. The cross build: the tool, its tests, the package's contents. Optimised without debug
+# information: linking mingw-w64 objects with it costs more than it brings here.
+cmake -S . -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+      -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr -DZPI_HOST_FWTOOL="$host/transfer/fwtool" >/dev/null
 cmake --build "$win" -j "$jobs"
+echo "== Built in $((SECONDS - started)) s"
 
-# 3. Wine, in a prefix of its own inside the build tree; console programs need no display.
+# 3. Wine, in a prefix of its own inside the build tree, and a display for it.
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 export WINEPREFIX=$win/wineprefix WINEDEBUG=-all
-unset DISPLAY WAYLAND_DISPLAY
+unset WAYLAND_DISPLAY
 run_dir=$win/windows-check
+rm -rf "$run_dir"
 mkdir -p "$run_dir"
+
+helpers=()
+cleanup() {
+  local pid
+  for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${helpers[@]}"; do wait "$pid" 2>/dev/null || true; done
+  "$wineserver" -k >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+# Xvfb on a free display; the window tests draw offscreen, zpitool.exe on this display.
+exec 5>"$run_dir/display"
+Xvfb -displayfd 5 -screen 0 1024x800x24 -nolisten tcp >"$run_dir/xvfb.log" 2>&1 &
+helpers+=($!)
+for _ in $(seq 100); do [ -s "$run_dir/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -n1 "$run_dir/display")
+
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Creating the Wine prefix $WINEPREFIX"
   "$wine" wineboot -i >"$run_dir/wineboot.log" 2>&1
@@ -49,18 +81,29 @@ fi
 "$wineserver" -k >/dev/null 2>&1 || true
 "$wineserver" -w >/dev/null 2>&1 || true
 "$wineserver" -p </dev/null >"$run_dir/wineserver.log" 2>&1
-# The first program in a fresh session waits for Wine's services; test discovery gives each
-# executable 5 s, so let that wait happen here.
+# The first program in a fresh session waits for Wine's services (which also link COM1 to the
+# machine's first serial port); test discovery gives each executable 5 s, so wait here.
 "$wine" cmd.exe /c exit </dev/null >"$run_dir/warm-up.log" 2>&1 || true
 
-helpers=()
-cleanup() {
-  local pid
-  for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${helpers[@]}"; do wait "$pid" 2>/dev/null || true; done
-  "$wineserver" -k >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
+# The prefix's settings, for this run:
+# - Fonts. Wine has none of the window's (MS Sans Serif, Verdana, Consolas) nor Tahoma and
+#   Courier New, and of the machine's fonts it renders Liberation's with letters and spaces
+#   lost at the window's small sizes ("P NG [s]:", "REG STRAR EVENTO"; Linux renders the same
+#   files whole). The prefix names free fonts that Wine renders whole as those families, the
+#   way Windows has them: DejaVu Sans (Verdana's metrics) and its mono, and Liberation Sans
+#   Narrow, which keeps its letters and is about as wide as MS Sans Serif.
+# - Windows left to themselves. Without a window manager Wine waits about 2 s for one each
+#   time a window goes; the tests' windows are unmanaged, and only zpitool.exe's is managed
+#   (it is driven like a window on a desktop).
+{
+  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
+  printf '"%s"="DejaVu Sans"\n' Verdana Tahoma
+  printf '"%s"="Liberation Sans Narrow"\n' "MS Sans Serif" "Microsoft Sans Serif"
+  printf '"%s"="DejaVu Sans Mono"\n' Consolas "Courier New"
+  printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n'
+  printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\zpitool.exe\\X11 Driver]\n"Managed"="Y"\n'
+} >"$run_dir/settings.reg"
+"$wine" reg import 'Z:'"${run_dir//\//\\}"'\settings.reg' >"$run_dir/settings.log" 2>&1
 
 # Waits until file $1 has a line, for at most 10 s.
 wait_line() {
@@ -73,16 +116,67 @@ wait_line() {
   return 1
 }
 
-# 4. The line: COM5 <-> COM6 through the bridge; the simulated unit on COM7.
 dosdevices=$WINEPREFIX/dosdevices
+serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+# Lists a port as a serial driver does (the key lives as long as the Wine server).
+list_port() { "$wine" reg add "$serialcomm" /v "\\Device\\ZpiCheck$1" /d "$1" /f >/dev/null 2>&1; }
+
+# Starts zpisim with arguments $2.. behind COM port $1; its log goes to $run_dir/zpisim-$1.log.
+start_unit() {
+  local port=$1
+  shift
+  "$host/sim/zpisim" "$@" >"$run_dir/zpisim-$port.out" 2>"$run_dir/zpisim-$port.log" &
+  helpers+=($!)
+  wait_line "$run_dir/zpisim-$port.out"
+  ln -sfn "$(head -n1 "$run_dir/zpisim-$port.out")" "$dosdevices/${port,,}"
+  [ "$port" = COM1 ] || list_port "$port"  # Wine lists COM1 itself
+}
+
+# 4. The lines.
 "$host/win_pty_bridge" "$dosdevices/com5" "$dosdevices/com6" >"$run_dir/bridge.out" 2>"$run_dir/bridge.err" &
 helpers+=($!)
 wait_line "$run_dir/bridge.out"
-"$host/sim/zpisim" --quiet >"$run_dir/zpisim.out" 2>"$run_dir/zpisim.err" &
+list_port COM5
+list_port COM6
+start_unit COM7 --quiet
+start_unit COM8 --firmware 2.45 --image invalid
+
+# A local HTTPS server with the version file, for the version check over Schannel.
+tls=$run_dir/tls
+mkdir -p "$tls/files"
+printf '#*$(002.046.066@@002.046.066)$*#\n' >"$tls/files/zpitool.ver"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$tls/key.pem" -out "$tls/cert.pem" -days 2 \
+        -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1
+tls_port=$((20000 + RANDOM % 20000))
+(cd "$tls" && exec openssl s_server -accept "127.0.0.1:$tls_port" -cert cert.pem -key key.pem -WWW -state \
+   </dev/null >"$tls/server.log" 2>&1) &
 helpers+=($!)
-wait_line "$run_dir/zpisim.out"
-ln -sfn "$(head -n1 "$run_dir/zpisim.out")" "$dosdevices/com7"
 
 # 5. The tests, one at a time: the serial tests share the line.
-export ZPI_TEST_COM_PORT=COM5 ZPI_TEST_COM_PEER=COM6 ZPI_TEST_PEER_CLOSE_HANGS_UP=1 ZPI_TEST_SIM_PORT=COM7
-ctest --test-dir "$win" --output-on-failure "$@"
+export ZPI_TEST_COM_PORT=COM5 ZPI_TEST_COM_PEER=COM6 ZPI_TEST_PEER_CLOSE_HANGS_UP=1 ZPI_TEST_SIM_PORT=COM7 \
+       ZPI_TEST_SERVICE_PORT=COM8 ZPI_TEST_TLS_SERVER="https://127.0.0.1:$tls_port" \
+       ZPI_TEST_TLS_CERT="Z:$tls/cert.pem"
+tests_status=0
+ctest --test-dir "$win" --output-on-failure "$@" || tests_status=$?
+scripts/windows-summary.sh "$win/Testing/Temporary/LastTest.log" | tee "$run_dir/summary.txt"
+echo "   version check over Schannel under Wine: $(grep -c 'TLS read finished' "$tls/server.log" || true) TLS handshakes completed with the local HTTPS server"
+echo "== Tests done at $((SECONDS - started)) s"
+
+# 6. The package, unpacked into an empty folder and started there.
+rm -rf "$win/package"
+cpack --config "$win/CPackConfig.cmake" -B "$win/package" >"$run_dir/cpack.log"
+zip=$(ls "$win"/package/ZPiTool-*-win64.zip)
+echo "== Package $(basename "$zip"): $(stat -c %s "$zip") bytes"
+unzip -l "$zip" | tee "$run_dir/package-files.txt"
+unpacked=$run_dir/unpacked
+mkdir "$unpacked"
+unzip -q "$zip" -d "$unpacked"
+tool=$(ls "$unpacked"/*/zpitool.exe)
+
+# 7. zpitool.exe from the unpacked folder, next to a fresh unit on COM1 (first in the list, so
+# selected at start), driven through one full service with the mouse and keyboard.
+start_unit COM1 --firmware 2.45 --image invalid  # in place of the machine's first serial port
+scripts/windows-run-tool.sh "$tool" "$run_dir/zpisim-COM1.log" "$run_dir" || tests_status=1
+
+echo "== Windows check done in $((SECONDS - started)) s"
+exit "$tests_status"

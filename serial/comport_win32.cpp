@@ -247,6 +247,10 @@ struct TCustomComPort::Os {
   DWORD waitMask = 0;
   bool waitPending = false;
   std::atomic<TComWaitMode> waitMode{TComWaitMode::None};  // read by tests from any thread
+  // Under Wine a driver can take the wait and never end it for received bytes (it counts
+  // them with ioctls that a pseudo-terminal or a USB modem lacks): the input queue is then
+  // looked at beside the pending wait, every WatchPeriodMs. Windows ends the wait itself.
+  DWORD pendingWaitLimit = INFINITE;
 
   // Bytes handed out by Read since opening; with the count waiting in the driver it tells
   // the event thread whether anything arrived since it last looked.
@@ -406,6 +410,7 @@ void TCustomComPort::OpenStopSignal() {
   os.waitOverlapped = OVERLAPPED{};
   os.waitOverlapped.hEvent = os.waitEvent;
   os.waitPending = false;
+  os.pendingWaitLimit = RunningUnderWine() ? WatchPeriodMs : INFINITE;
   // A driver that takes no event mask is watched at a short period instead.
   os.waitMode = ::SetCommMask(os.handle, EventsToMask(Events)) ? TComWaitMode::LineEvents : TComWaitMode::Watching;
 }
@@ -492,7 +497,15 @@ TCustomComPort::TLineEvent TCustomComPort::WaitLineEvent() {
     if (os.waitPending) {
       // The stop event first: a stop wins over an event that came in at the same time.
       const HANDLE objects[2] = {os.stopEvent, os.waitEvent};
-      const DWORD r = ::WaitForMultipleObjects(2, objects, FALSE, INFINITE);
+      const DWORD r = ::WaitForMultipleObjects(2, objects, FALSE, os.pendingWaitLimit);
+      if (r == WAIT_TIMEOUT) {
+        // The wait stays pending for the next call; only the queue is looked at.
+        switch (lookForNews()) {
+          case TNews::RxChar: return TLineEvent::RxChar;
+          case TNews::HangUp: return TLineEvent::HangUp;
+          case TNews::Nothing: continue;
+        }
+      }
       if (r != WAIT_OBJECT_0 + 1) {
         endWait();
         return TLineEvent::Stop;

@@ -19,25 +19,21 @@
 
 namespace {
 
-std::string& TtyClassDir() {
-  static std::string folder;
-  return folder;
+std::string& PortListSource() {
+  static std::string source;
+  return source;
 }
 
 }  // namespace
 
 void ListSerialPorts(std::vector<std::string>& ports) {
-#if defined(_WIN32)
-  EnumComPorts(ports);
-#else
-  if (TtyClassDir().empty())
+  if (PortListSource().empty())
     EnumComPorts(ports);
   else
-    EnumComPorts(ports, TtyClassDir());
-#endif
+    EnumComPorts(ports, PortListSource());
 }
 
-void SetTtyClassDirForTests(std::string folder) { TtyClassDir() = std::move(folder); }
+void SetPortListSourceForTests(std::string source) { PortListSource() = std::move(source); }
 
 void TForm1::ComboBox1DropDown() {
   std::vector<std::string> ports;

@@ -219,6 +219,17 @@ TEST_F(OldExecutablesTest, AFolderWithAnOldNameStays) {
   EXPECT_EQ(Names(), std::set<std::string>{"ZPiTool v2.46.A.exe"});
 }
 
+// A technician's folder often has accents (C:\\Users\\João\\Área de Trabalho).
+TEST_F(OldExecutablesTest, AFolderWithAccentsInItsNameIsCleanedToo) {
+  const std::filesystem::path accented = folder_ / std::filesystem::path(u8"Área de Trabalho João");
+  std::filesystem::create_directories(accented);
+  std::ofstream(accented / "ZPiTool v2.45.B.exe") << "x";
+  std::ofstream(accented / "ZPiTool v2.46.B.exe") << "x";
+  DeleteOldExecutablesIn(accented);
+  EXPECT_FALSE(std::filesystem::exists(accented / "ZPiTool v2.45.B.exe"));
+  EXPECT_TRUE(std::filesystem::exists(accented / "ZPiTool v2.46.B.exe"));
+}
+
 TEST(OldExecutables, AnEmptyFolderNameTouchesNothing) {
   // An empty folder must not fall back on the working directory.
   const auto here = std::filesystem::current_path();

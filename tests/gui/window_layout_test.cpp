@@ -404,8 +404,8 @@ TEST_F(WindowStart, StartUpTickEmptiesTheSixteenFieldsAndLiftsTheSpinners) {
 // A machine without serial ports: an empty tty class and no extra ports.
 class NoPorts {
  public:
-  NoPorts() : none_({}) { SetTtyClassDirForTests(folder_.path().toStdString()); }
-  ~NoPorts() { SetTtyClassDirForTests({}); }
+  NoPorts() : none_({}) { SetPortListSourceForTests(folder_.path().toStdString()); }
+  ~NoPorts() { SetPortListSourceForTests({}); }
 
  private:
   QTemporaryDir folder_;
@@ -427,14 +427,14 @@ TEST_F(WindowStart, WithoutPortsTheWindowStartsSilentlyAndTheButtonStaysUp) {
 
 TEST_F(WindowStart, AFailingPortListIsSwallowedAtStartAndWhenOpened) {
   ScopedExtraPorts none({});
-  SetTtyClassDirForTests("/nonexistent/zpitool/tty");  // enumeration raises its error
+  SetPortListSourceForTests("/nonexistent/zpitool/tty");  // enumeration raises its error
   auto fresh = MakeForm();
   EXPECT_EQ(fresh->ComboBox1->count(), 0);
   fresh->ComboBox1->addItems({"ttyACM0", "ttyACM1"});
   fresh->ComboBox1->setCurrentIndex(1);
   fresh->ComboBox1->showPopup();  // the list keeps its entries and selection
   fresh->ComboBox1->hidePopup();
-  SetTtyClassDirForTests({});
+  SetPortListSourceForTests({});
   EXPECT_EQ(fresh->ComboBox1->count(), 2);
   EXPECT_EQ(fresh->ComboBox1->currentIndex(), 1);
   EXPECT_EQ(boxes->Count(), 0u);
