@@ -1,11 +1,11 @@
 # The package a technician unzips: ZPiTool-<version>-win64.zip, one folder holding zpitool.exe
-# and what it loads beside it, nothing else:
+# and what it loads beside it, and zpictl.exe (the command line, Qt-free), nothing else:
 #   - Qt's DLLs (Core, Gui, Widgets, Network) and the mingw runtime DLLs they and the tool use;
 #   - the plugins: platforms/qwindows.dll, styles/qwindowsvistastyle.dll (the system's look
 #     for Qt's own dialogs) and tls/qschannelbackend.dll (the version check over HTTPS);
 #   - translations/qtbase_pt_BR.qm: Qt's own texts in Portuguese (button captions of the
 #     message boxes), the same file on every system.
-# Included from cmake/WindowsCross.cmake; app/CMakeLists.txt installs the executable itself.
+# Included from cmake/WindowsCross.cmake; app/ and ctl/CMakeLists.txt install the executables.
 #
 #   cpack --config build/win/CPackConfig.cmake -B build/win/package
 

@@ -14,7 +14,8 @@
 # Wine's serial ports (links in the prefix's dosdevices, listed in the registry as a driver
 # would): COM5 and COM6 are the two ends of one cable (the bridge); COM7 has a simulated unit
 # for the serial tests; COM8 a fresh unit at firmware 2.45 with an invalid configuration for
-# the window's service test; COM1 another such unit for the run of zpitool.exe.
+# the window's service test; COM1 another such unit for the run of zpitool.exe; COM3 and COM4
+# two units for zpictl.exe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -177,6 +178,20 @@ tool=$(ls "$unpacked"/*/zpitool.exe)
 # selected at start), driven through one full service with the mouse and keyboard.
 start_unit COM1 --firmware 2.45 --image invalid  # in place of the machine's first serial port
 scripts/windows-run-tool.sh "$tool" "$run_dir/zpisim-COM1.log" "$run_dir" || tests_status=1
+
+# 8. zpictl.exe from the unpacked folder: two units served at once from the command line.
+start_unit COM3 --firmware 2.45 --image invalid
+start_unit COM4
+ctl=$(ls "$unpacked"/*/zpictl.exe)
+ctl_status=0
+"$wine" "$ctl" list >"$run_dir/zpictl-list.txt" 2>&1 || ctl_status=$?
+"$wine" "$ctl" --json service COM3 COM4 >"$run_dir/zpictl-service.jsonl" 2>"$run_dir/zpictl-service.err" || ctl_status=$?
+echo "   zpictl.exe list: $(tr -d '\r' <"$run_dir/zpictl-list.txt" | tr '\n' ' ')"
+grep '"event":"result"' "$run_dir/zpictl-service.jsonl" | sed 's/^/   zpictl.exe service: /'
+if [ "$ctl_status" != 0 ]; then
+  echo "   zpictl.exe service failed with exit status $ctl_status" >&2
+  tests_status=1
+fi
 
 echo "== Windows check done in $((SECONDS - started)) s"
 exit "$tests_status"
