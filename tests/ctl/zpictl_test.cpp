@@ -17,9 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
