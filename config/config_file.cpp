@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 // Std
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -27,7 +28,8 @@ std::string Refused(const NumericField& f, const Json& value) {
 std::string TypeName(const Json& value) {
   if (value.is_boolean()) return "true or false";
   if (value.is_number_float()) return "a number with a fraction or beyond any limit";
-  if (value.is_number_integer() && value.get<std::int64_t>() < 0) return "a negative number";
+  // Written with a minus sign (the parser keeps "-0" signed too).
+  if (value.is_number_integer() && !value.is_number_unsigned()) return "a negative number";
   if (value.is_number()) return "a number";
   if (value.is_string()) return "text";
   if (value.is_null()) return "null";
@@ -140,6 +142,9 @@ ConfigFileResult ParseConfigFile(std::string_view text) {
 }
 
 ConfigFileResult LoadConfigFile(const std::string& path) {
+  // A directory opens and then reads as nothing at all.
+  std::error_code unused;
+  if (std::filesystem::is_directory(path, unused)) return {std::nullopt, {"cannot read " + path + ": it is a directory"}};
   std::ifstream in(path, std::ios::binary);
   if (!in) return {std::nullopt, {"cannot read " + path}};
   std::string text;

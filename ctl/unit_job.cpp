@@ -117,7 +117,7 @@ std::string UnitJob::Unfinished() const {
   const TransferState& t = session_->Engine().Transfer();
   const std::string at = std::to_string(t.Index) + " of " + std::to_string(t.BlockCount);
   switch (phase_) {
-    case Phase::Identify: return "waiting for the unit's announcement";
+    case Phase::Identify: return result_.unit ? "" : "waiting for the unit's announcement";
     case Phase::Upload: return "firmware upload at frame " + at;
     case Phase::Restart: return "waiting for the unit to restart after the firmware upload";
     case Phase::Read: return "configuration read at request " + at;
@@ -166,9 +166,11 @@ void UnitJob::Identified(const TDeviceInfo& info) {
     case JobCommand::Service:
       // The engine has started what the identity calls for.
       if (ActionFor(info) == IdentityAction::UploadFirmware) {
-        if (uploaded_)
+        if (uploaded_) {
+          SetPhase(Phase::Done);  // the restart itself came: nothing was left unfinished
           return Fail(JobVerifyFailed, "the unit still announces firmware " + std::to_string(info.Version[2]) + "." +
                                            std::to_string(info.Version[3]) + " after the upload");
+        }
         SetPhase(Phase::Upload);
       } else {
         SetPhase(Phase::Read);
@@ -200,7 +202,10 @@ void UnitJob::TransferComplete(std::uint8_t kind) {
 
 void UnitJob::ConfigRead(const DecodedConfig& decoded) {
   const bool valid = decoded.errors == 0;
-  if (phase_ == Phase::Read) {
+  const Phase phase = phase_;
+  // The read is over: a failure from here on leaves nothing unfinished.
+  if (phase == Phase::Read || phase == Phase::ReadBack) SetPhase(Phase::Done);
+  if (phase == Phase::Read) {
     result_.done.push_back("read");
     observer_.ConfigRead(spec_.port, valid);
     if (spec_.command == JobCommand::Read) {
@@ -213,7 +218,7 @@ void UnitJob::ConfigRead(const DecodedConfig& decoded) {
     if (spec_.ventora) return StartWrite(VentoraPreset(), "ventora");
     return StartWrite(DefaultConfig(), "default");
   }
-  if (phase_ == Phase::ReadBack) {
+  if (phase == Phase::ReadBack) {
     if (!valid) return Fail(JobVerifyFailed, "the configuration read back is invalid");
     const std::vector<std::string> differ = DifferingFields(decoded.record, *written_);
     if (!differ.empty()) {
@@ -228,12 +233,12 @@ void UnitJob::ConfigRead(const DecodedConfig& decoded) {
 }
 
 void UnitJob::OperatingMode() {
-  if (spec_.command == JobCommand::Info && phase_ == Phase::Identify && session_->Engine().DeviceInfo().Version[0]) {
+  if (phase_ == Phase::Identify && session_->Engine().DeviceInfo().Version[0]) {
     // The identity of a unit in operating mode is still its identity.
     result_.unit = session_->Engine().DeviceInfo();
     observer_.Identified(spec_.port, *result_.unit);
     result_.done.push_back("identified");
-    return Succeed();
+    if (spec_.command == JobCommand::Info) return Succeed();
   }
   Fail(JobOperatingMode,
        "the unit is in operating mode: disconnect every harness, connect the USB cable alone and try again");

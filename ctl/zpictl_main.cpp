@@ -101,6 +101,7 @@ std::vector<JobResult> RunJobs(std::vector<JobSpec> specs, Reporter& reporter) {
 int main(int argc, char** argv) {
   CLI::App app{"zpictl: services ZPi units from the command line, several at once."};
   app.require_subcommand(1);
+  app.fallthrough();  // --json and --verbose also after the command, where scripts put them
   bool json = false, verbose = false;
   double timeout = 10;
   app.add_flag("--json", json, "One JSON object per line for each event of each unit");

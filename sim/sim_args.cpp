@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr std::array<std::pair<SimFaultKind, const char*>, 12> FaultNames{{
+constexpr std::array<std::pair<SimFaultKind, const char*>, 13> FaultNames{{
     {SimFaultKind::DropAnswer, "drop"},
     {SimFaultKind::Refuse, "refuse"},
     {SimFaultKind::ShortAnswer, "short"},
@@ -27,6 +27,7 @@ constexpr std::array<std::pair<SimFaultKind, const char*>, 12> FaultNames{{
     {SimFaultKind::SilentFrom, "silent-from"},
     {SimFaultKind::Reannounce, "reannounce"},
     {SimFaultKind::OperatingNotice, "operating-notice"},
+    {SimFaultKind::AlterWrite, "alter-write"},
 }};
 
 // An unsigned number, decimal or with a 0x prefix, up to `max`; nothing else on the text.
@@ -96,6 +97,8 @@ constexpr const char* FaultKinds =
   silent-from@N          say nothing from frame N on
   reannounce@N[:MS]      announce again MS after the answer (default 10)
   operating-notice@N[:MS] send the operating-mode notice MS after the answer (default 10)
+  alter-write@N[:BYTE]   from frame N on, store configuration writes with byte BYTE one
+                         higher (default 19, VMX) and their sum made good
 )";
 
 // Takes in one value of an option; returns why it is refused, empty when it is taken.

@@ -24,6 +24,8 @@ constexpr std::size_t TrailerSize = 5;
 constexpr std::uint32_t DefaultSplitGapMs = 20;
 constexpr std::uint32_t DefaultExtraGapMs = 10;
 constexpr std::uint8_t DefaultWrongAddress = 0x11;
+constexpr std::uint32_t DefaultAlteredByte = 19;  // VMX
+constexpr std::size_t ImageSumOffset = 36;        // the 24-bit sum of the bytes before it
 constexpr int IdlePollMs = 10;  // while the port is closed the master reports a hang-up at once
 
 std::string Hex(std::span<const std::uint8_t> bytes, std::size_t max = 16) {
@@ -57,6 +59,15 @@ std::array<std::uint8_t, TrailerSize> UnitTrailer(std::span<const std::uint8_t> 
 
 const char* KindName(std::uint8_t command) {
   return command == CmdFirmwareBlock ? "firmware" : "configuration";
+}
+
+// Makes the image's own sum good again after a change.
+void FixImageSum(ConfigImage& image) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < ImageSumOffset; ++i) sum += image[i];
+  image[ImageSumOffset] = static_cast<std::uint8_t>(sum >> 16);
+  image[ImageSumOffset + 1] = static_cast<std::uint8_t>(sum >> 8);
+  image[ImageSumOffset + 2] = static_cast<std::uint8_t>(sum);
 }
 
 std::string SystemError(const char* what) {
@@ -152,11 +163,7 @@ std::optional<ConfigImage> StartImage(std::string_view name, std::string* error)
     // A good image whose signature is off by one byte; its own sum still checks.
     ConfigImage image = EncodeConfigImage(DefaultConfig()).image;
     image[3] = 0x00;
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < 36; ++i) sum += image[i];
-    image[36] = static_cast<std::uint8_t>(sum >> 16);
-    image[37] = static_cast<std::uint8_t>(sum >> 8);
-    image[38] = static_cast<std::uint8_t>(sum);
+    FixImageSum(image);
     return image;
   }
   if (name.starts_with("file:")) {
@@ -761,6 +768,17 @@ std::optional<SimBytes> SimUnit::AnswerBlock(std::uint8_t command, std::span<con
       t.done = true;
       ++counters_.configWrites;
       log.push_back("configuration replaced (2032 bytes)");
+      for (const SimFault& f : options_.faults) {
+        if (f.kind != SimFaultKind::AlterWrite || f.frame > counters_.frames) continue;
+        const std::size_t at = f.param ? f.param : DefaultAlteredByte;
+        if (at >= ImageSumOffset) {
+          log.push_back(Format("fault: byte %zu is past the fields; left as sent", at));
+          continue;
+        }
+        ++memory_[at];
+        FixImageSum(memory_);
+        log.push_back(Format("fault: byte %zu of the configuration stored one higher", at));
+      }
     } else {
       ++counters_.restarts;
       restartEnd_ = now + options_.restartDelay;  // moved past the answer by OnFrame

@@ -77,6 +77,8 @@ enum class SimFaultKind {
   SilentFrom,       // from this frame on, say nothing at all
   Reannounce,       // after the answer, announce again (a unit reset mid-transfer)
   OperatingNotice,  // after the answer, send the operating-mode notice (command 11)
+  AlterWrite,       // from this frame on, store a configuration write with byte `param` (default
+                    // 19, VMX) one higher and its sum made good: acknowledged, read back altered
 };
 
 // A fault applied when the unit receives its `frame`-th valid frame from the tool

@@ -302,7 +302,7 @@ TEST(SimCommandLine, HelpGivesEachOptionItsValueAndDefault) {
 }
 
 TEST(SimCommandLine, EveryFaultKindHasANameThatParsesBack) {
-  for (int k = 0; k <= static_cast<int>(SimFaultKind::OperatingNotice); ++k) {
+  for (int k = 0; k <= static_cast<int>(SimFaultKind::AlterWrite); ++k) {
     const auto kind = static_cast<SimFaultKind>(k);
     const std::string text = std::string(SimFaultName(kind)) + "@4";
     const auto fault = ParseSimFault(text, nullptr);

@@ -181,6 +181,34 @@ TEST_F(SimUnitTest, ConfigurationReplacesMemoryOnlyWhenTheTrailerChecks) {
   EXPECT_EQ(back, ReadAnswer(encoded.image, 0, 500));
 }
 
+TEST_F(SimUnitTest, AlterWriteStoresOneByteHigherFromItsFrameOn) {
+  SimOptions o = Quick();
+  o.faults = {{SimFaultKind::AlterWrite, 45, 0}, {SimFaultKind::AlterWrite, 89, 18}};
+  Connect(o);
+  const auto encoded = EncodeConfigImage(Edited());
+  const auto frames = TransferFrames(CmdConfigBlock, 0x4000, encoded.image, encoded.trailer);
+  ASSERT_EQ(RunTransfer(frames), AckFrame(44));
+  EXPECT_EQ(unit->Memory(), encoded.image) << "frames 1 to 44: stored as sent";
+
+  // Frames 45 to 88: acknowledged, stored with VMX one higher, still a valid image.
+  ASSERT_EQ(RunTransfer(frames), AckFrame(44));
+  ConfigRecord expected = Edited();
+  ++expected.VMX;
+  DecodedConfig stored = DecodeConfigImage(unit->Memory(), false);
+  EXPECT_EQ(stored.errors, 0u);
+  EXPECT_EQ(stored.record, expected);
+  EXPECT_EQ(unit->Memory(), EncodeConfigImage(expected).image);
+
+  // From frame 89 both: also byte 18, VMX's code, 11 becoming 12 (the event at exit, not entry).
+  ASSERT_EQ(RunTransfer(frames), AckFrame(44));
+  expected.VMX_Alerts.EV_IN = false;
+  expected.VMX_Alerts.EV_OUT = true;
+  stored = DecodeConfigImage(unit->Memory(), false);
+  EXPECT_EQ(stored.errors, 0u);
+  EXPECT_EQ(stored.record, expected);
+  EXPECT_EQ(unit->Counters().configWrites, 3u);
+}
+
 TEST_F(SimUnitTest, AConfigurationOfAnotherLengthIsRefused) {
   Connect();
   const ConfigImage before = unit->Memory();
