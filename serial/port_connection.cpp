@@ -80,10 +80,10 @@ void TForm1::ButtonVCPClick() {
 }
 
 void TForm1::ButtonVCPState(bool open) {
-  ButtonVCP->setIcon(QIcon());
-  ProcessMessages();
-
   if (open) {
+    // The new connection starts clean before anything else runs: the unit may announce itself
+    // while the pending messages below run, and its identity belongs to this connection (were
+    // the log cleared after it, its lines would be lost and the identity taken in again).
     ButtonVCP->AllowAllUp = false;
     Engine().NewConnection();
     Log->Clear();
@@ -97,8 +97,12 @@ void TForm1::ButtonVCPState(bool open) {
     for (QCheckBox* box : ConfigChoiceBoxes)
       box->setChecked(false);
     Log->Add(QStringLiteral("Conexão aberta..."));
+    ButtonVCP->setIcon(QIcon());
+    ProcessMessages();
     ButtonVCP->setIcon(ImageList1[0]);
   } else {
+    ButtonVCP->setIcon(QIcon());
+    ProcessMessages();
     ButtonVCP->AllowAllUp = true;
     ButtonVCP->SetDown(false);
     Log->Add(QStringLiteral("Conexão fechada..."));

@@ -39,8 +39,9 @@ TEST(QtTranslations, BesideTheExecutableFirstThenQtsOwn) {
   if (!QFile::exists(brazilian)) brazilian = beside + "/qtbase_pt_BR.qm";
   ASSERT_TRUE(QFile::exists(brazilian)) << "Debian's qt6-translations-l10n";
   EXPECT_EQ(YesIn(QLocale(QLocale::Portuguese, QLocale::Brazil)), QStringLiteral("&Sim"));
-  if (QFile::exists(own + "/qtbase_de.qm"))
+  if (QFile::exists(own + "/qtbase_de.qm")) {
     EXPECT_EQ(YesIn(QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("&Ja"));
+  }
   EXPECT_EQ(InstallQtTranslations(QLocale(QLocale::Zulu)), nullptr);  // nobody has it
   // The Brazilian catalogue under a German name beside the executable wins over Qt's German.
   const bool hadFolder = QDir(beside).exists();

@@ -165,6 +165,30 @@ TEST_F(PortConnection, ACloseDueInsideTheReceiveHandlerEndsItQuietly) {
   EXPECT_EQ(boxes->Count(), 0u);
 }
 
+// A unit that announces itself while the opening lets pending messages run: its identity
+// belongs to the new connection, and its lines stay below "Conexão aberta...".
+TEST_F(PortConnection, AnAnnouncementDuringTheOpeningIsKept) {
+  form->Log->Add(QStringLiteral("linha anterior"));
+  form->VCP.Port = pty.SlavePath();
+  form->VCP.SetConnected(true);
+  TDeviceInfo unit;
+  unit.Mode = 1;
+  unit.Id = {0x5A500001u, 0x00C0FFEEu, 0x00000246u};
+  unit.Version = {5, 1, 2, 46};  // a kind that starts nothing
+  ASSERT_TRUE(pty.Write(BuildFrame(CmdDeviceInfo, DeviceInfoPayload(unit), UnitToTool)));
+  // The announcement is handed to the window and waits among its pending messages.
+  auto* handOff = dynamic_cast<TQueuedHandOff*>(form->VCP.HandOff());
+  ASSERT_NE(handOff, nullptr);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (handOff->Pending() == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  ASSERT_EQ(handOff->Pending(), 1u);
+  form->ButtonVCPState(true);
+  ProcessMessages();
+  EXPECT_EQ(LogLines(*form), (QStringList{"Conexão aberta...", "ZPi v5.1.2.46", "Id: 00000246 00C0FFEE 5A500001"}));
+  EXPECT_TRUE(form->Engine().IdentityHandled());
+}
+
 TEST_F(PortConnection, AHeldPortLeavesTheButtonUpAndTheLogUnchanged) {
   const int holder = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(holder, 0);
