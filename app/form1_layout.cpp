@@ -122,17 +122,17 @@ ValueSpec SpecOf(ConfigEdit e) {
 
 // One value of a group: its label, the edit box and the spinner beside it, at the right.
 // Returns the edit box; the spinner is stored through `upDown`.
-TEdit* ValueRow(QGroupBox* group, const QString& caption, const ValueSpec& spec, int y, TUpDown*& upDown,
+TEdit* ValueRow(QGroupBox* group, const QString& caption, const ValueSpec& row, int y, TUpDown*& upDown,
                 int labelHeight = EditHeight) {
   const int editX = group->width() - 6 - UpDownWidth - EditWidth;
   QLabel* label = Label(group, caption, 8, y + (EditHeight - labelHeight) / 2, editX - 3 - 8, labelHeight);
-  auto* edit = Place<TEdit>(group, spec.edit, editX, y, EditWidth, EditHeight);
-  edit->SetTextLimit(spec.maxLength);
+  auto* edit = Place<TEdit>(group, row.edit, editX, y, EditWidth, EditHeight);
+  edit->SetTextLimit(row.maxLength);
   edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   edit->setAccessibleName(Plain(group->title()) + QStringLiteral(": ") + Plain(caption));
   label->setBuddy(edit);
-  upDown = new TUpDown(edit, spec.min, spec.max, spec.position, group);
-  upDown->setObjectName(QString::fromLatin1(spec.upDown.data(), static_cast<qsizetype>(spec.upDown.size())));
+  upDown = new TUpDown(edit, row.min, row.max, row.position, group);
+  upDown->setObjectName(QString::fromLatin1(row.upDown.data(), static_cast<qsizetype>(row.upDown.size())));
   upDown->setGeometry(editX + EditWidth, y + UpDownDrop, UpDownWidth, EditHeight);
   upDown->setAccessibleName(edit->accessibleName());
   return edit;

@@ -25,13 +25,13 @@ std::vector<std::string> DifferingFields(const ConfigRecord& a, const ConfigReco
   return names;
 }
 
-UnitJob::UnitJob(JobSpec spec, JobObserver& observer) : spec_(std::move(spec)), observer_(observer) {
-  result_.port = spec_.port;
-  SessionSettings settings = spec_.timing;
-  settings.actOnIdentity = spec_.command == JobCommand::Service;
-  settings.forceVentora = spec_.ventora;
+UnitJob::UnitJob(JobSpec request, JobObserver& observer) : request_(std::move(request)), observer_(observer) {
+  result_.port = request_.port;
+  SessionSettings settings = request_.timing;
+  settings.actOnIdentity = request_.command == JobCommand::Service;
+  settings.forceVentora = request_.ventora;
   settings.rewriteInvalid = false;  // the job decides what replaces an invalid configuration
-  session_ = std::make_unique<UnitSession>(spec_.port, static_cast<SessionListener&>(*this), settings);
+  session_ = std::make_unique<UnitSession>(request_.port, static_cast<SessionListener&>(*this), settings);
 }
 
 UnitJob::~UnitJob() = default;
@@ -39,13 +39,13 @@ UnitJob::~UnitJob() = default;
 void UnitJob::Interrupt() { session_->Interrupt(); }
 
 JobResult UnitJob::Run() {
-  const auto end = UnitSession::Clock::now() + spec_.limit;
+  const auto end = UnitSession::Clock::now() + request_.limit;
   try {
     session_->Open();
   } catch (const std::exception& e) {
     Fail(JobPortUnavailable, std::string("the port cannot be opened: ") + e.what());
   }
-  SetPhase(Phase::Identify, spec_.identityTimeout);
+  SetPhase(Phase::Identify, request_.identityTimeout);
   while (!finished_) {
     const auto until = phaseDeadline_ ? std::min(end, *phaseDeadline_) : end;
     try {
@@ -140,11 +140,11 @@ void UnitJob::StartWrite(const ConfigRecord& record, std::string what) {
 
 // ---- What the unit's session reports ------------------------------------------------------
 
-void UnitJob::Log(std::string_view line) { observer_.Log(spec_.port, line); }
+void UnitJob::Log(std::string_view line) { observer_.Log(request_.port, line); }
 
 void UnitJob::Progress(int position, int maximum) {
   const std::string_view phase = PhaseName();
-  if (!phase.empty() && !finished_) observer_.Progress(spec_.port, phase, position, maximum);
+  if (!phase.empty() && !finished_) observer_.Progress(request_.port, phase, position, maximum);
 }
 
 void UnitJob::Failure(const ServiceFailure& failure) {
@@ -156,13 +156,13 @@ void UnitJob::Failure(const ServiceFailure& failure) {
 void UnitJob::Identified(const TDeviceInfo& info) {
   if (phase_ != Phase::Identify && phase_ != Phase::Restart) return;
   result_.unit = info;
-  observer_.Identified(spec_.port, info);
+  observer_.Identified(request_.port, info);
   if (phase_ == Phase::Identify) result_.done.push_back("identified");
   const std::uint8_t kind = info.Version[0];
-  if (spec_.command == JobCommand::Info) return Succeed();
+  if (request_.command == JobCommand::Info) return Succeed();
   if (kind != 1 && kind != 2 && kind != 3 && kind != 4 && kind != 41)
     return Fail(JobKindNotServed, "a unit of kind " + std::to_string(kind) + " is not one this tool serves");
-  switch (spec_.command) {
+  switch (request_.command) {
     case JobCommand::Service:
       // The engine has started what the identity calls for.
       if (ActionFor(info) == IdentityAction::UploadFirmware) {
@@ -181,7 +181,7 @@ void UnitJob::Identified(const TDeviceInfo& info) {
       next_ = [this] { session_->Engine().ReadConfig(); };
       break;
     case JobCommand::Write:
-      StartWrite(*spec_.record, spec_.recordName);
+      StartWrite(*request_.record, request_.recordName);
       break;
     case JobCommand::Info:
       break;
@@ -192,9 +192,9 @@ void UnitJob::TransferComplete(std::uint8_t kind) {
   if (phase_ == Phase::Upload && kind == TransferFirmware) {
     uploaded_ = true;
     result_.done.push_back("upload");
-    SetPhase(Phase::Restart, spec_.identityTimeout);
+    SetPhase(Phase::Restart, request_.identityTimeout);
   } else if (phase_ == Phase::Write && kind == TransferConfig) {
-    observer_.Written(spec_.port, writing_);
+    observer_.Written(request_.port, writing_);
     SetPhase(Phase::ReadBack);
     next_ = [this] { session_->Engine().ReadConfig(); };
   }
@@ -207,15 +207,15 @@ void UnitJob::ConfigRead(const DecodedConfig& decoded) {
   if (phase == Phase::Read || phase == Phase::ReadBack) SetPhase(Phase::Done);
   if (phase == Phase::Read) {
     result_.done.push_back("read");
-    observer_.ConfigRead(spec_.port, valid);
-    if (spec_.command == JobCommand::Read) {
+    observer_.ConfigRead(request_.port, valid);
+    if (request_.command == JobCommand::Read) {
       if (!valid) return Fail(JobInvalidConfig, "Configuração inválida!");
       result_.read = decoded.record;
       return Succeed();
     }
-    if (spec_.record) return StartWrite(*spec_.record, spec_.recordName);
+    if (request_.record) return StartWrite(*request_.record, request_.recordName);
     if (valid) return Succeed();  // nothing to replace
-    if (spec_.ventora) return StartWrite(VentoraPreset(), "ventora");
+    if (request_.ventora) return StartWrite(VentoraPreset(), "ventora");
     return StartWrite(DefaultConfig(), "default");
   }
   if (phase == Phase::ReadBack) {
@@ -227,7 +227,7 @@ void UnitJob::ConfigRead(const DecodedConfig& decoded) {
       return Fail(JobVerifyFailed, "the configuration read back differs in " + names);
     }
     result_.done.push_back("verify");
-    observer_.Verified(spec_.port);
+    observer_.Verified(request_.port);
     Succeed();
   }
 }
@@ -236,9 +236,9 @@ void UnitJob::OperatingMode() {
   if (phase_ == Phase::Identify && session_->Engine().DeviceInfo().Version[0]) {
     // The identity of a unit in operating mode is still its identity.
     result_.unit = session_->Engine().DeviceInfo();
-    observer_.Identified(spec_.port, *result_.unit);
+    observer_.Identified(request_.port, *result_.unit);
     result_.done.push_back("identified");
-    if (spec_.command == JobCommand::Info) return Succeed();
+    if (request_.command == JobCommand::Info) return Succeed();
   }
   Fail(JobOperatingMode,
        "the unit is in operating mode: disconnect every harness, connect the USB cable alone and try again");

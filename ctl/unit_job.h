@@ -83,7 +83,7 @@ class JobObserver {
 
 class UnitJob final : private SessionListener {
  public:
-  UnitJob(JobSpec spec, JobObserver& observer);
+  UnitJob(JobSpec request, JobObserver& observer);
   ~UnitJob() override;
   UnitJob(const UnitJob&) = delete;
   UnitJob& operator=(const UnitJob&) = delete;
@@ -113,7 +113,7 @@ class UnitJob final : private SessionListener {
   [[nodiscard]] std::string_view PhaseName() const;
   void SetPhase(Phase phase, std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
-  JobSpec spec_;
+  JobSpec request_;
   JobObserver& observer_;
   std::unique_ptr<UnitSession> session_;
   JobResult result_;

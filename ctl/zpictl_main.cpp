@@ -71,10 +71,10 @@ bool CheckedFile(const std::string& path, std::optional<ConfigRecord>& record) {
 // Runs one job per port, each on its own thread; Ctrl+C interrupts them all.
 std::vector<JobResult> RunJobs(std::vector<JobSpec> specs, Reporter& reporter) {
   std::vector<std::string> ports;
-  for (const JobSpec& spec : specs) ports.push_back(spec.port);
+  for (const JobSpec& request : specs) ports.push_back(request.port);
   reporter.Units(ports);
   std::vector<std::unique_ptr<UnitJob>> jobs;
-  for (JobSpec& spec : specs) jobs.push_back(std::make_unique<UnitJob>(std::move(spec), reporter));
+  for (JobSpec& request : specs) jobs.push_back(std::make_unique<UnitJob>(std::move(request), reporter));
   std::vector<JobResult> results(jobs.size());
   std::atomic<std::size_t> running{jobs.size()};
   std::vector<std::thread> threads;
@@ -208,9 +208,9 @@ int main(int argc, char** argv) {
       Usage("the port " + port + " is given twice");
       return ExitUsage;
     }
-    JobSpec spec = base;
-    spec.port = port;
-    specs.push_back(std::move(spec));
+    JobSpec request = base;
+    request.port = port;
+    specs.push_back(std::move(request));
   }
 
   std::signal(SIGINT, OnInterrupt);

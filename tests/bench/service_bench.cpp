@@ -218,10 +218,10 @@ double ServiceOf(int count) {
   QuietObserver observer;
   std::vector<std::unique_ptr<UnitJob>> jobs;
   for (const auto& unit : units) {
-    JobSpec spec;
-    spec.command = JobCommand::Service;
-    spec.port = unit->sim.DevicePath();
-    jobs.push_back(std::make_unique<UnitJob>(spec, observer));
+    JobSpec request;
+    request.command = JobCommand::Service;
+    request.port = unit->sim.DevicePath();
+    jobs.push_back(std::make_unique<UnitJob>(request, observer));
   }
   const auto t0 = Clock::now();
   std::vector<std::thread> threads;
