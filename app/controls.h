@@ -69,7 +69,6 @@ class TEdit : public QLineEdit {
  public:
   explicit TEdit(QWidget* parent = nullptr);
   void SetTextLimit(int limit);
-  [[nodiscard]] int TextLimit() const { return limit_; }
   void ShowWhole(const QString& text);
 
  private:

@@ -108,21 +108,21 @@ constexpr int UpDownWidth = 14;
 constexpr int UpDownDrop = 3;  // the start-up tick lifts the spinners by this much
 
 // An edit box and its spinner: names, text limit (0: none), the spinner's range and start.
-struct ValueSpec {
+struct EditSettings {
   std::string_view edit;
   std::string_view upDown;
   int maxLength, min, max, position;
 };
 
 // The record's fields take theirs from the field table.
-ValueSpec SpecOf(ConfigEdit e) {
+EditSettings SettingsOf(ConfigEdit e) {
   const NumericField& f = FieldOf(e);
   return {f.Control, f.Spinner, f.TextLimit, f.SpinMin, f.SpinMax, f.SpinStartPosition()};
 }
 
 // One value of a group: its label, the edit box and the spinner beside it, at the right.
 // Returns the edit box; the spinner is stored through `upDown`.
-TEdit* ValueRow(QGroupBox* group, const QString& caption, const ValueSpec& row, int y, TUpDown*& upDown,
+TEdit* ValueRow(QGroupBox* group, const QString& caption, const EditSettings& row, int y, TUpDown*& upDown,
                 int labelHeight = EditHeight) {
   const int editX = group->width() - 6 - UpDownWidth - EditWidth;
   QLabel* label = Label(group, caption, 8, y + (EditHeight - labelHeight) / 2, editX - 3 - 8, labelHeight);
@@ -223,7 +223,7 @@ void TForm1::BuildControls() {
   GB_Config = Group(this, "GB_Config", QStringLiteral(" CONFIGURAÇÕES "), 5, 147, 548, 592);
 
   // Top row: three lists, each with its label and a grey hint under it, then the write button.
-  struct ListSpec {
+  struct ListPlace {
     const char* labelName;
     QString caption;
     QString hint;
@@ -231,14 +231,14 @@ void TForm1::BuildControls() {
     int listX;
     int listWidth;
   };
-  const ListSpec lists[] = {
+  const ListPlace lists[] = {
       {"L_PING", QStringLiteral("PING [s]:"), QStringLiteral("envio #ZPI"), 10, 68, 56},
       {"L_A232", QStringLiteral("RS232-A:"), QStringLiteral("rastreador"), 138, 196, 68},
       {"L_B232", QStringLiteral("RS232-B:"), QStringLiteral("periférico"), 278, 336, 68},
   };  // in the field table's order of the lists
   TDropDownCombo** listControls[] = {&CB_PING, &CB_A232, &CB_B232};
   for (std::size_t i = 0; i < std::size(lists); ++i) {
-    const ListSpec& entry = lists[i];
+    const ListPlace& entry = lists[i];
     QLabel* label = Label(GB_Config, entry.caption, entry.x, 18, 58, 16, entry.labelName);
     QLabel* hint = Label(GB_Config, entry.hint, entry.x, 33, 58, 13);
     hint->setFont(Fonts::Verdana7());
@@ -267,9 +267,9 @@ void TForm1::BuildControls() {
   constexpr int LeftX = 6, LeftW = 250, RightX = 262, RightW = 280;
 
   GB_VMX = Group(GB_Config, "GB_VMX", QStringLiteral(" VELOCIDADE "), LeftX, 82, LeftW, 152);
-  ED_VMX = ValueRow(GB_VMX, QStringLiteral("Velocidade máxima permitida [km/h]:"), SpecOf(ConfigEdit::VMX), 18,
+  ED_VMX = ValueRow(GB_VMX, QStringLiteral("Velocidade máxima permitida [km/h]:"), SettingsOf(ConfigEdit::VMX), 18,
                     UD_VMX);
-  ED_TVMX = ValueRow(GB_VMX, QStringLiteral("Tempo validação [segundos]:"), SpecOf(ConfigEdit::TVMX), 44, UD_TVMX);
+  ED_TVMX = ValueRow(GB_VMX, QStringLiteral("Tempo validação [segundos]:"), SettingsOf(ConfigEdit::TVMX), 44, UD_TVMX);
   {
     const ChoiceGroups g = Choices(GB_VMX, "GB_VMX_BZ", "GB_VMX_EV", 74, Condition::VMX, CB_BZ_VMX_IN,
                                    CB_BZ_VMX_OUT, CB_BZ_VMX_WH, CB_EV_VMX_IN, CB_EV_VMX_OUT);
@@ -278,9 +278,9 @@ void TForm1::BuildControls() {
   }
 
   GB_VCH = Group(GB_Config, "GB_VCH", QStringLiteral(" VELOCIDADE NA CHUVA "), LeftX, 242, LeftW, 152);
-  ED_VCH = ValueRow(GB_VCH, QStringLiteral("Velocidade máxima permitida [km/h]:"), SpecOf(ConfigEdit::VCH), 18,
+  ED_VCH = ValueRow(GB_VCH, QStringLiteral("Velocidade máxima permitida [km/h]:"), SettingsOf(ConfigEdit::VCH), 18,
                     UD_VCH);
-  ED_TVCH = ValueRow(GB_VCH, QStringLiteral("Tempo validação [segundos]:"), SpecOf(ConfigEdit::TVCH), 44, UD_TVCH);
+  ED_TVCH = ValueRow(GB_VCH, QStringLiteral("Tempo validação [segundos]:"), SettingsOf(ConfigEdit::TVCH), 44, UD_TVCH);
   {
     const ChoiceGroups g = Choices(GB_VCH, "GB_VCH_BZ", "GB_VCH_EV", 74, Condition::VCH, CB_BZ_VCH_IN,
                                    CB_BZ_VCH_OUT, CB_BZ_VCH_WH, CB_EV_VCH_IN, CB_EV_VCH_OUT);
@@ -289,10 +289,10 @@ void TForm1::BuildControls() {
   }
 
   GB_BGL = Group(GB_Config, "GB_BGL", QStringLiteral(" CONDUÇÃO DESENGRENADA (banguela) "), LeftX, 402, LeftW, 180);
-  ED_VBGL = ValueRow(GB_BGL, QStringLiteral("Velocidade mínima validação [km/h]:"), SpecOf(ConfigEdit::VBGL), 18,
+  ED_VBGL = ValueRow(GB_BGL, QStringLiteral("Velocidade mínima validação [km/h]:"), SettingsOf(ConfigEdit::VBGL), 18,
                      UD_VBGL);
-  ED_RBGL = ValueRow(GB_BGL, QStringLiteral("Rotação máxima validação [rpm]:"), SpecOf(ConfigEdit::RBGL), 44, UD_RBGL);
-  ED_TBGL = ValueRow(GB_BGL, QStringLiteral("Tempo validação [segundos]:"), SpecOf(ConfigEdit::TBGL), 70, UD_TBGL);
+  ED_RBGL = ValueRow(GB_BGL, QStringLiteral("Rotação máxima validação [rpm]:"), SettingsOf(ConfigEdit::RBGL), 44, UD_RBGL);
+  ED_TBGL = ValueRow(GB_BGL, QStringLiteral("Tempo validação [segundos]:"), SettingsOf(ConfigEdit::TBGL), 70, UD_TBGL);
   {
     const ChoiceGroups g = Choices(GB_BGL, "GB_BGL_IN", "GB_BGL_OUT", 102, Condition::BGL, CB_BZ_BGL_IN,
                                    CB_BZ_BGL_OUT, CB_BZ_BGL_WH, CB_EV_BGL_IN, CB_EV_BGL_OUT);
@@ -301,7 +301,7 @@ void TForm1::BuildControls() {
   }
 
   GB_ACP = Group(GB_Config, "GB_ACP", QStringLiteral(" ACELERAÇÃO (aceleração brusca) "), RightX, 82, RightW, 74);
-  ED_ACP = ValueRow(GB_ACP, QStringLiteral("Aceleração máxima permitida [km/h.s]:"), SpecOf(ConfigEdit::ACP), 18,
+  ED_ACP = ValueRow(GB_ACP, QStringLiteral("Aceleração máxima permitida [km/h.s]:"), SettingsOf(ConfigEdit::ACP), 18,
                     UD_ACP);
   CB_BZ_ACP = CheckBox(GB_ACP, BoxName(Condition::ACP, ChoiceKind::Buzzer, 1), QStringLiteral("ALERTA BUZZER"), 10,
                        47, 122, Plain(GB_ACP->title()) + u':');
@@ -309,7 +309,7 @@ void TForm1::BuildControls() {
                        138, 47, 136, Plain(GB_ACP->title()) + u':');
 
   GB_ACN = Group(GB_Config, "GB_ACN", QStringLiteral(" DESACELERAÇÃO (frenagem brusca) "), RightX, 164, RightW, 74);
-  ED_ACN = ValueRow(GB_ACN, QStringLiteral("Desaceleração máxima permitida [km/h.s]:"), SpecOf(ConfigEdit::ACN), 18,
+  ED_ACN = ValueRow(GB_ACN, QStringLiteral("Desaceleração máxima permitida [km/h.s]:"), SettingsOf(ConfigEdit::ACN), 18,
                     UD_ACN);
   CB_BZ_ACN = CheckBox(GB_ACN, BoxName(Condition::ACN, ChoiceKind::Buzzer, 1), QStringLiteral("ALERTA BUZZER"), 10,
                        47, 122, Plain(GB_ACN->title()) + u':');
@@ -317,8 +317,8 @@ void TForm1::BuildControls() {
                        138, 47, 136, Plain(GB_ACN->title()) + u':');
 
   GB_RPX = Group(GB_Config, "GB_RPX", QStringLiteral(" ROTAÇÃO DO MOTOR "), RightX, 246, RightW, 152);
-  ED_RPX = ValueRow(GB_RPX, QStringLiteral("Rotação máxima permitida [rpm]:"), SpecOf(ConfigEdit::RPX), 18, UD_RPX);
-  ED_TRPX = ValueRow(GB_RPX, QStringLiteral("Tempo validação [segundos]:"), SpecOf(ConfigEdit::TRPX), 44, UD_TRPX);
+  ED_RPX = ValueRow(GB_RPX, QStringLiteral("Rotação máxima permitida [rpm]:"), SettingsOf(ConfigEdit::RPX), 18, UD_RPX);
+  ED_TRPX = ValueRow(GB_RPX, QStringLiteral("Tempo validação [segundos]:"), SettingsOf(ConfigEdit::TRPX), 44, UD_TRPX);
   {
     const ChoiceGroups g = Choices(GB_RPX, "GB_RPX_IN", "GB_RPX_OUT", 74, Condition::RPX, CB_BZ_RPX_IN,
                                    CB_BZ_RPX_OUT, CB_BZ_RPX_WH, CB_EV_RPX_IN, CB_EV_RPX_OUT);
@@ -329,9 +329,9 @@ void TForm1::BuildControls() {
   GB_OSC = Group(GB_Config, "GB_OSC", QStringLiteral(" OCIOSIDADE DO MOTOR (funcionando parado) "), RightX, 406,
                  RightW, 176);
   ED_TOSC = ValueRow(GB_OSC, QStringLiteral("Tempo máximo permitido para\nociosidade do motor [minutos]:"),
-                     SpecOf(ConfigEdit::TOSC), 22, UD_TOSC, 28);
+                     SettingsOf(ConfigEdit::TOSC), 22, UD_TOSC, 28);
   ED_XOSC = ValueRow(GB_OSC, QStringLiteral("Tempo de exceção para\nmanobras rápidas [segundos]:"),
-                     SpecOf(ConfigEdit::XOSC), 60, UD_XOSC, 28);
+                     SettingsOf(ConfigEdit::XOSC), 60, UD_XOSC, 28);
   {
     const ChoiceGroups g = Choices(GB_OSC, "GB_OSC_IN", "GB_OSC_OUT", 98, Condition::OSC, CB_BZ_OSC_IN,
                                    CB_BZ_OSC_OUT, CB_BZ_OSC_WH, CB_EV_OSC_IN, CB_EV_OSC_OUT);

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 // Std
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,9 +21,7 @@ std::string Quoted(std::string_view name) { return "\"" + std::string(name) + "\
 
 // The panel's refusal on one line, after the key it refuses.
 std::string Refused(const NumericField& f, const Json& value) {
-  std::string message = WriteRefusal(f);
-  for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;) message.replace(at, 2, " ");
-  return Quoted(f.Name) + " = " + value.dump() + ": " + message;
+  return Quoted(f.Name) + " = " + value.dump() + ": " + OneLine(WriteRefusal(f));
 }
 
 std::string TypeName(const Json& value) {
@@ -156,6 +155,12 @@ ConfigFileResult LoadConfigFile(const std::string& path) {
                              std::to_string(ConfigFileMaxSize / 1024) + " KiB)"}};
   }
   return ParseConfigFile(text);
+}
+
+std::string OneLine(std::string text) {
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  return text;
 }
 
 std::string ConfigFileText(const ConfigRecord& record) {

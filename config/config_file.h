@@ -34,3 +34,6 @@ struct ConfigFileResult {
 
 // The file's text for a record: the keys in image order, then the choices, two-space indented.
 [[nodiscard]] std::string ConfigFileText(const ConfigRecord& record);
+
+// One of the tool's messages on one line: "\r\n" (and a lone line feed) inside becomes a blank.
+[[nodiscard]] std::string OneLine(std::string text);

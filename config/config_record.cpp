@@ -35,12 +35,6 @@ constexpr ConfigRecord StockRecord(bool preset) {
   return r;
 }
 
-template <std::size_t N>
-int IndexIn(const std::array<std::uint16_t, N>& table, std::uint16_t value) {
-  const auto it = std::find(table.begin(), table.end(), value);
-  return it == table.end() ? -1 : static_cast<int>(it - table.begin());
-}
-
 }  // namespace
 
 const ConfigRecord& DefaultConfig() {
@@ -53,8 +47,6 @@ const ConfigRecord& VentoraPreset() {
   return record;
 }
 
-int PingIndex(std::uint16_t seconds) { return IndexIn(PingTable, seconds); }
-int BaudIndex(std::uint16_t code) { return IndexIn(BaudTable, code); }
 
 TransferTrailer MakeTrailer(std::span<const std::uint8_t> data) {
   std::uint8_t x = 0;

@@ -63,9 +63,6 @@ struct ConfigRecord {
 [[nodiscard]] const ConfigRecord& DefaultConfig();
 [[nodiscard]] const ConfigRecord& VentoraPreset();
 
-// Index of `value` in a table, or -1.
-[[nodiscard]] int PingIndex(std::uint16_t seconds);
-[[nodiscard]] int BaudIndex(std::uint16_t code);
 
 struct EncodedConfig {
   ConfigImage image{};

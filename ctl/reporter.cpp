@@ -36,12 +36,6 @@ std::string Joined(const std::vector<std::string>& items) {
 
 }  // namespace
 
-std::string OneLine(std::string text) {
-  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  return text;
-}
-
 Reporter::Reporter(Style style, std::FILE* events, std::FILE* results, bool verbose)
     : style_(style), events_(events), results_(results), verbose_(verbose) {}
 

@@ -4,6 +4,7 @@
 // event of each unit. Thread-safe: every job reports from its own thread.
 
 // lib
+#include "config/config_file.h"
 #include "ctl/unit_job.h"
 
 // Std
@@ -61,6 +62,3 @@ class Reporter final : public JobObserver {
   long long lastDraw_ = 0;
   std::size_t width_ = 0;  // the longest port name
 };
-
-// A message as one line: "\r\n" inside becomes a blank.
-[[nodiscard]] std::string OneLine(std::string text);

@@ -2,10 +2,12 @@
 
 // lib
 #include "config/config_fields.h"
+#include "config/config_file.h"
 #include "protocol/service_rules.h"
 #include "transfer/transfer_core.h"
 
 // Std
+#include <algorithm>
 #include <cstdio>
 
 using namespace std::chrono_literals;
@@ -25,7 +27,7 @@ std::vector<std::string> DifferingFields(const ConfigRecord& a, const ConfigReco
   return names;
 }
 
-UnitJob::UnitJob(JobSpec request, JobObserver& observer) : request_(std::move(request)), observer_(observer) {
+UnitJob::UnitJob(JobRequest request, JobObserver& observer) : request_(std::move(request)), observer_(observer) {
   result_.port = request_.port;
   SessionSettings settings = request_.timing;
   settings.actOnIdentity = request_.command == JobCommand::Service;
@@ -43,13 +45,16 @@ JobResult UnitJob::Run() {
   try {
     session_->Open();
   } catch (const std::exception& e) {
+    SetPhase(Phase::Done);  // nothing was under way
     Fail(JobPortUnavailable, std::string("the port cannot be opened: ") + e.what());
   }
   SetPhase(Phase::Identify, request_.identityTimeout);
   while (!finished_) {
     const auto until = phaseDeadline_ ? std::min(end, *phaseDeadline_) : end;
     try {
-      session_->RunUntil([this] { return finished_ || next_; }, until);
+      // A phase that starts or ends on the port's thread moves the deadline: look again.
+      rescheduled_ = false;
+      session_->RunUntil([this] { return finished_ || next_ || rescheduled_; }, until);
       if (next_) {
         auto step = std::move(next_);
         next_ = nullptr;
@@ -80,6 +85,7 @@ JobResult UnitJob::Run() {
 
 void UnitJob::SetPhase(Phase phase, std::optional<std::chrono::milliseconds> limit) {
   phase_ = phase;
+  rescheduled_ = true;
   if (limit)
     phaseDeadline_ = UnitSession::Clock::now() + *limit;
   else
@@ -148,9 +154,7 @@ void UnitJob::Progress(int position, int maximum) {
 }
 
 void UnitJob::Failure(const ServiceFailure& failure) {
-  std::string text = failure.text;
-  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
-  Fail(failure.code, failure.title + ": " + text);
+  Fail(failure.code, failure.title + ": " + OneLine(failure.text));
 }
 
 void UnitJob::Identified(const TDeviceInfo& info) {
@@ -158,10 +162,9 @@ void UnitJob::Identified(const TDeviceInfo& info) {
   result_.unit = info;
   observer_.Identified(request_.port, info);
   if (phase_ == Phase::Identify) result_.done.push_back("identified");
-  const std::uint8_t kind = info.Version[0];
   if (request_.command == JobCommand::Info) return Succeed();
-  if (kind != 1 && kind != 2 && kind != 3 && kind != 4 && kind != 41)
-    return Fail(JobKindNotServed, "a unit of kind " + std::to_string(kind) + " is not one this tool serves");
+  if (ActionFor(info) == IdentityAction::None)
+    return Fail(JobKindNotServed, "a unit of kind " + std::to_string(info.Version[0]) + " is not one this tool serves");
   switch (request_.command) {
     case JobCommand::Service:
       // The engine has started what the identity calls for.
@@ -226,16 +229,23 @@ void UnitJob::ConfigRead(const DecodedConfig& decoded) {
       for (const std::string& name : differ) names += (names.empty() ? "" : ", ") + name;
       return Fail(JobVerifyFailed, "the configuration read back differs in " + names);
     }
+    // Every byte, not only the fields: the unit holds exactly the image written.
+    const ConfigImage& back = session_->Engine().RxImage();
+    const ConfigImage& sent = session_->Engine().TxConfig().image;
+    const auto at = std::mismatch(back.begin(), back.end(), sent.begin());
+    if (at.first != back.end())
+      return Fail(JobVerifyFailed, "the configuration read back differs at byte " +
+                                       std::to_string(at.first - back.begin()) + " of the image");
     result_.done.push_back("verify");
     observer_.Verified(request_.port);
     Succeed();
   }
 }
 
-void UnitJob::OperatingMode() {
-  if (phase_ == Phase::Identify && session_->Engine().DeviceInfo().Version[0]) {
+void UnitJob::OperatingMode(const TDeviceInfo* identity) {
+  if (phase_ == Phase::Identify && identity) {
     // The identity of a unit in operating mode is still its identity.
-    result_.unit = session_->Engine().DeviceInfo();
+    result_.unit = *identity;
     observer_.Identified(request_.port, *result_.unit);
     result_.done.push_back("identified");
     if (request_.command == JobCommand::Info) return Succeed();

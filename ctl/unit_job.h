@@ -39,7 +39,7 @@ enum JobError : int {
   JobTimedOut = 18,         // the job's overall limit
 };
 
-struct JobSpec {
+struct JobRequest {
   JobCommand command = JobCommand::Service;
   std::string port;
   // Service: written whatever the unit holds (--config); Write: what to write.
@@ -62,7 +62,8 @@ struct JobResult {
   std::optional<ConfigRecord> read;  // Read: the unit's configuration
 };
 
-// What a job reports as it goes; called on the job's thread.
+// What a job reports as it goes: from its own thread or its port's, one call at a time per
+// job; an observer shared by several jobs is called from several threads at once.
 class JobObserver {
  public:
   virtual ~JobObserver() = default;
@@ -83,7 +84,7 @@ class JobObserver {
 
 class UnitJob final : private SessionListener {
  public:
-  UnitJob(JobSpec request, JobObserver& observer);
+  UnitJob(JobRequest request, JobObserver& observer);
   ~UnitJob() override;
   UnitJob(const UnitJob&) = delete;
   UnitJob& operator=(const UnitJob&) = delete;
@@ -103,7 +104,7 @@ class UnitJob final : private SessionListener {
   void Identified(const TDeviceInfo& info) override;
   void ConfigRead(const DecodedConfig& decoded) override;
   void TransferComplete(std::uint8_t kind) override;
-  void OperatingMode() override;
+  void OperatingMode(const TDeviceInfo* identity) override;
   void Closed(std::string_view why) override;
 
   void Succeed();
@@ -113,13 +114,14 @@ class UnitJob final : private SessionListener {
   [[nodiscard]] std::string_view PhaseName() const;
   void SetPhase(Phase phase, std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
-  JobSpec request_;
+  JobRequest request_;
   JobObserver& observer_;
   std::unique_ptr<UnitSession> session_;
   JobResult result_;
   bool finished_ = false;
   Phase phase_ = Phase::Identify;
   std::optional<UnitSession::Clock::time_point> phaseDeadline_;
+  bool rescheduled_ = false;  // the phase (and its deadline) changed while the owner waited
   bool uploaded_ = false;
   std::optional<ConfigRecord> written_;  // what the verification compares with
   std::string writing_;                  // and how it is named

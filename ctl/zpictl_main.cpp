@@ -69,12 +69,12 @@ bool CheckedFile(const std::string& path, std::optional<ConfigRecord>& record) {
 }
 
 // Runs one job per port, each on its own thread; Ctrl+C interrupts them all.
-std::vector<JobResult> RunJobs(std::vector<JobSpec> specs, Reporter& reporter) {
+std::vector<JobResult> RunJobs(std::vector<JobRequest> requests, Reporter& reporter) {
   std::vector<std::string> ports;
-  for (const JobSpec& request : specs) ports.push_back(request.port);
+  for (const JobRequest& request : requests) ports.push_back(request.port);
   reporter.Units(ports);
   std::vector<std::unique_ptr<UnitJob>> jobs;
-  for (JobSpec& request : specs) jobs.push_back(std::make_unique<UnitJob>(std::move(request), reporter));
+  for (JobRequest& request : requests) jobs.push_back(std::make_unique<UnitJob>(std::move(request), reporter));
   std::vector<JobResult> results(jobs.size());
   std::atomic<std::size_t> running{jobs.size()};
   std::vector<std::thread> threads;
@@ -177,9 +177,9 @@ int main(int argc, char** argv) {
     return ExitOk;
   }
 
-  JobSpec base;
+  JobRequest base;
   base.identityTimeout = std::chrono::milliseconds(static_cast<long long>(timeout * 1000));
-  std::vector<JobSpec> specs;
+  std::vector<JobRequest> requests;
   std::optional<ConfigRecord> record;
   if (info->parsed()) {
     base.command = JobCommand::Info;
@@ -208,9 +208,9 @@ int main(int argc, char** argv) {
       Usage("the port " + port + " is given twice");
       return ExitUsage;
     }
-    JobSpec request = base;
+    JobRequest request = base;
     request.port = port;
-    specs.push_back(std::move(request));
+    requests.push_back(std::move(request));
   }
 
   std::signal(SIGINT, OnInterrupt);
@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
                                      : (IsTerminal(stderr) ? Reporter::Style::Bars : Reporter::Style::Lines);
   Reporter reporter(style, eventStream, resultStream, verbose);
 
-  const std::vector<JobResult> results = RunJobs(std::move(specs), reporter);
+  const std::vector<JobResult> results = RunJobs(std::move(requests), reporter);
   std::size_t ok = 0;
   for (const JobResult& result : results) ok += result.ok ? 1 : 0;
   if (results.size() > 1)
@@ -232,8 +232,12 @@ int main(int argc, char** argv) {
   if (ok != results.size()) return ExitFailed;
   if (!read->parsed()) return ExitOk;
 
-  // read: the unit's configuration as a file.
+  // read: the unit's configuration as a file. A value the panel would refuse (a unit may hold
+  // a speed of 200) is kept as read, and said, since `write` will refuse the file until it is
+  // corrected.
   const std::string text = ConfigFileText(*results.front().read);
+  for (const std::string& refusal : ParseConfigFile(text).errors)
+    reporter.Note("warning: the unit holds " + refusal + "; write refuses this file until it is corrected");
   if (outputPath.empty()) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return ExitOk;

@@ -34,12 +34,12 @@ echo "Building Qt $version for Windows into $cache: about 45 minutes on two core
 source "$root/scripts/deps.sh"
 zpi_install_deps qt6-base-dev qt6-base-dev-tools g++-mingw-w64-x86-64-posix xz-utils perl dpkg-dev >&2
 work=$(mktemp -d "${TMPDIR:-/tmp}/qt6-mingw-build.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-
-# Debian's source package, through a deb-src entry added for this download only.
+# Debian's source package, through a deb-src entry added for this download only (and taken
+# away again whatever happens).
 src_list=/etc/apt/sources.list.d/zpitool-qt-src.sources
 sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+trap 'rm -rf "$work"; [ -e "$src_list" ] && "${sudo[@]}" rm -f "$src_list"' EXIT
 printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
   "${sudo[@]}" tee "$src_list" >/dev/null
 "${sudo[@]}" apt-get update -q >&2

@@ -177,9 +177,10 @@ class TCustomComPort {
   TComTimeouts Timeouts;
   TComEvents Events = AllComEvents;
 
-  // (sender, bytes waiting in the input queue); runs on the UI thread through the hand-off.
+  // (sender, bytes waiting in the input queue); runs where the hand-off runs its jobs (the
+  // window's UI thread; the event thread itself under TLockedHandOff), one at a time.
   std::function<void(TCustomComPort&, int)> OnRxChar;
-  // The other side hung up (unit unplugged). Runs on the UI thread through the hand-off,
+  // The other side hung up (unit unplugged). Runs through the hand-off as OnRxChar does,
   // once; the event thread then ends. Closing must not be done from inside it.
   std::function<void(TCustomComPort&)> OnHangUp;
   // A failure raised by a handler run through the hand-off. Without it, the failure is

@@ -60,7 +60,7 @@ bool ServiceEngine::HandleUnitFrame(const CheckedFrame& frame) {
     case CmdConfigRead:
       return HandleConfigData(frame.payload);
     case CmdOperatingMode:
-      OperatingModeNotice();
+      OperatingModeNotice(nullptr);
       return true;
     default:
       return true;
@@ -103,7 +103,7 @@ bool ServiceEngine::HandleDeviceInfo(std::span<const std::uint8_t> payload) {
   if (!info) return false;
   deviceInfo_ = *info;
   if (deviceInfo_.Mode == 0) {
-    OperatingModeNotice();
+    OperatingModeNotice(&deviceInfo_);
     return false;
   }
   front_.Log(IdentityLine(deviceInfo_));
@@ -150,8 +150,8 @@ bool ServiceEngine::HandleConfigData(std::span<const std::uint8_t> payload) {
   return true;
 }
 
-void ServiceEngine::OperatingModeNotice() {
-  front_.OperatingMode();
+void ServiceEngine::OperatingModeNotice(const TDeviceInfo* identity) {
+  front_.OperatingMode(identity);
   front_.Log("O ZPi foi detectado em modo de operação!");
   front_.Log("1-Desconectar todos os chicotes");
   front_.Log("2-Conectar apenas o cabo USB");

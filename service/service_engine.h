@@ -66,8 +66,8 @@ class ServiceFrontEnd {
   virtual void ShowStock(const ConfigRecord& stock) = 0;
   // The last frame of a transfer was acknowledged (kind: what the transfer last set up).
   virtual void TransferComplete(std::uint8_t kind) = 0;
-  // The unit announced itself, or a notice said, that it runs in operating mode.
-  virtual void OperatingMode() {}
+  // The unit runs in operating mode: its identity said so (`identity`), or a notice did (null).
+  virtual void OperatingMode(const TDeviceInfo* /*identity*/) {}
 
   // Settings read when they matter: force the Ventora preset on a read; close the port after
   // a configuration write.
@@ -137,7 +137,7 @@ class ServiceEngine {
   void GiveUp(Pacer pacer);
   void Start(Pacer pacer);
   void Stop(Pacer pacer);
-  void OperatingModeNotice();
+  void OperatingModeNotice(const TDeviceInfo* identity);
 
   // One accepted frame; false for the ends that skip the trailing-bytes count (and for
   // payloads too short to read).

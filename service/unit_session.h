@@ -25,7 +25,7 @@
 #include <string>
 #include <string_view>
 
-// What a session tells its owner; called on the session's thread.
+// What a session tells its owner: on the owner's thread or the port's, never on both at once.
 class SessionListener {
  public:
   virtual ~SessionListener() = default;
@@ -35,7 +35,7 @@ class SessionListener {
   virtual void Identified(const TDeviceInfo& /*info*/) {}
   virtual void ConfigRead(const DecodedConfig& /*decoded*/) {}
   virtual void TransferComplete(std::uint8_t /*kind*/) {}
-  virtual void OperatingMode() {}
+  virtual void OperatingMode(const TDeviceInfo* /*identity*/) {}  // null: a notice
   // The port closed by itself: the unit asked for it (operating mode), was unplugged, or the
   // port failed (`why` says which).
   virtual void Closed(std::string_view /*why*/) {}
@@ -63,8 +63,6 @@ class UnitSession final : private ServiceFrontEnd {
   // the unit's next identity is acted on. The calling thread is the owner until Close.
   void Open();
   void Close();
-  [[nodiscard]] bool IsOpen() const { return port_.Connected(); }
-  [[nodiscard]] const std::string& Port() const { return port_.Port; }
 
   [[nodiscard]] ServiceEngine& Engine() { return engine_; }
 
@@ -92,7 +90,7 @@ class UnitSession final : private ServiceFrontEnd {
   void ConfigRead(const DecodedConfig& decoded) override { listener_.ConfigRead(decoded); }
   void ShowStock(const ConfigRecord&) override {}
   void TransferComplete(std::uint8_t kind) override { listener_.TransferComplete(kind); }
-  void OperatingMode() override { listener_.OperatingMode(); }
+  void OperatingMode(const TDeviceInfo* identity) override { listener_.OperatingMode(identity); }
   bool ForceVentora() override { return settings_.forceVentora; }
   bool AutoClose() override { return false; }
   std::string DateTimeText() override;

@@ -53,7 +53,7 @@ void TWindowFrontEnd::Identified(const TDeviceInfo& info) {
 }
 
 void TWindowFrontEnd::ReadStarted() {
-  for (TDropDownCombo* list : {form_.CB_PING, form_.CB_A232, form_.CB_B232})
+  for (TDropDownCombo* list : form_.ConfigLists)
     list->setCurrentIndex(-1);
 }
 

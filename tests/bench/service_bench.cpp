@@ -218,7 +218,7 @@ double ServiceOf(int count) {
   QuietObserver observer;
   std::vector<std::unique_ptr<UnitJob>> jobs;
   for (const auto& unit : units) {
-    JobSpec request;
+    JobRequest request;
     request.command = JobCommand::Service;
     request.port = unit->sim.DevicePath();
     jobs.push_back(std::make_unique<UnitJob>(request, observer));

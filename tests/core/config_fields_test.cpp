@@ -117,7 +117,10 @@ TEST(ConfigFields, StockValuesPassTheWriteChecks) {
   const NumericField& ping = *FindNumericField("PING");
   EXPECT_TRUE(WriteAccepts(ping, 300));
   EXPECT_FALSE(WriteAccepts(ping, 301));
-  EXPECT_EQ(CodeIndex(ping, 300), 9);
+  for (const NumericField& list : ListFields()) {
+    for (std::size_t i = 0; i < list.Codes.size(); ++i) EXPECT_EQ(CodeIndex(list, list.Codes[i]), static_cast<int>(i));
+    for (const std::uint32_t miss : {0u, 6u, 301u, 9600u, 65536u}) EXPECT_EQ(CodeIndex(list, miss), -1) << miss;
+  }
   EXPECT_EQ(WriteLimit(FieldOf(ConfigEdit::ACP)), 255u);
   EXPECT_EQ(WriteLimit(FieldOf(ConfigEdit::RPX)), 65535u);
   EXPECT_EQ(WriteLimit(FieldOf(ConfigEdit::RBGL)), 1000u);

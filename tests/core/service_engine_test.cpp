@@ -70,7 +70,9 @@ class Recorder final : public ServiceFrontEnd {
   void ConfigRead(const DecodedConfig& d) override { Add(d.errors == 0 ? "read valid" : "read invalid"); }
   void ShowStock(const ConfigRecord& r) override { Add(r == DefaultConfig() ? "stock default" : "stock ventora"); }
   void TransferComplete(std::uint8_t kind) override { Add("complete " + std::to_string(kind)); }
-  void OperatingMode() override { Add("operating mode"); }
+  void OperatingMode(const TDeviceInfo* identity) override {
+    Add(identity ? "operating mode, identity" : "operating mode");
+  }
   bool ForceVentora() override { return ventora; }
   bool AutoClose() override { return autoClose; }
   std::string DateTimeText() override { return dateTime; }
@@ -222,8 +224,8 @@ const std::vector<std::string> WriteStart = {"max 44", "log Iniciando atualizaç
                                              "progress 1"};
 const std::vector<std::string> WriteDone = {"stop transfer", "progress 0", "log Atualização concluída com sucesso!",
                                             "complete 6"};
+// The five lines and the close, after the event that says where the news came from.
 const std::vector<std::string> OperatingNotice = {
-    "operating mode",
     "log O ZPi foi detectado em modo de operação!",
     "log 1-Desconectar todos os chicotes",
     "log 2-Conectar apenas o cabo USB",
@@ -360,10 +362,10 @@ TEST(ServiceEngine, ASecondIdentityIsIgnoredUntilANewConnection) {
 
 TEST(ServiceEngine, OperatingModeGetsTheNoticeAndAClose) {
   Script s;
-  s.Run({{"info operating", OperatingNotice},
+  s.Run({{"info operating", With({"operating mode, identity"}, OperatingNotice)},
          // The identity stays unhandled: the unit's next announcement is acted on.
          {"info 5 2.46", {"log ZPi v5.1.2.46\r\n" + std::string(IdLine), "identified"}},
-         {"notice", OperatingNotice}});
+         {"notice", With({"operating mode"}, OperatingNotice)}});
 }
 
 TEST(ServiceEngine, AConfigurationWriteClosesThePortOnlyForKinds4And41AtTheCarriedFirmware) {

@@ -263,6 +263,16 @@ TEST(Zpictl, ReadFromOneUnitThenWrittenToAnotherMakesThemEqual) {
   EXPECT_EQ(toStdout.out, ConfigFileText(Edited()));
   const std::vector<Json> events = JsonLines(toStdout.err);
   ExpectResult(ResultOf(events, source->DevicePath()), {.done = {"identified", "read"}}, source->DevicePath());
+
+  // A unit holding a value the panel refuses: the file keeps it, and says what write will say.
+  ConfigRecord fast = Edited();
+  fast.VMX = 200;
+  source->SetMemory(EncodeConfigImage(fast).image);
+  const Finished held = Zpictl({"read", source->DevicePath(), "-o", file.Path()});
+  EXPECT_EQ(held.status, 0) << held.err;
+  EXPECT_EQ(file.Text(), ConfigFileText(fast));
+  EXPECT_NE(held.err.find("warning: the unit holds \"VMX\" = 200: Parâmetro inválido! [Velocidade]"), std::string::npos)
+      << held.err;
 }
 
 TEST(Zpictl, ServiceWritesThePresetOrAFileOverAValidConfiguration) {
@@ -342,7 +352,8 @@ TEST(Zpictl, EachFaultFailsItsOwnUnitWithItsReason) {
   SimOptions otherKind = Options({.serial = 5});
   otherKind.kind = 5;
   SimOptions gone = Options({.minor = 45, .serial = 6});
-  gone.restartDelay = 60s;  // does not come back after the upload
+  gone.restartDelay = 60s;  // does not come back after the upload,
+  gone.ackDelay = 1ms;      // which itself outlasts the time limit for an announcement
   SimOptions stillOld = Options({.minor = 45, .serial = 7});
   stillOld.restartMinor = 45;
   std::vector<std::unique_ptr<SimUnit>> units;
@@ -350,7 +361,7 @@ TEST(Zpictl, EachFaultFailsItsOwnUnitWithItsReason) {
     units.push_back(Started(std::move(o)));
   const std::string missingPort = "/dev/zpi-no-such-port";
 
-  Strings args{"service", "--timeout", "2", good->DevicePath()};
+  Strings args{"service", "--timeout", "1", good->DevicePath()};
   for (const auto& unit : units) args.push_back(unit->DevicePath());
   args.push_back(missingPort);
   args.push_back("--json");
@@ -382,7 +393,7 @@ TEST(Zpictl, EachFaultFailsItsOwnUnitWithItsReason) {
       {units[5]->DevicePath(),
        {.code = 15, .error = "the unit still announces firmware 2.45 after the upload", .done = {"identified", "upload"}}},
       {missingPort,
-       {.code = 10, .error = "the port cannot be opened: *", .unfinished = "waiting for the unit's announcement"}},
+       {.code = 10, .error = "the port cannot be opened: *"}},
   };
   for (const auto& [port, outcome] : cases) ExpectResult(ResultOf(lines, port), outcome, port);
   units.push_back(std::move(good));
@@ -397,19 +408,27 @@ TEST(Zpictl, AFailedVerificationNamesTheFieldsThatDiffer) {
   oneField.faults = {{SimFaultKind::AlterWrite, 1, 0}};  // VMX stored one higher
   SimOptions twoFields = Options({.serial = 2});
   twoFields.faults = {{SimFaultKind::AlterWrite, 1, 18}};  // VMX's code: the event at exit, not entry
+  SimOptions noField = Options({.serial = 3});
+  noField.faults = {{SimFaultKind::AlterWrite, 1, 6}};  // a constant byte that no field reads
   auto vmx = Started(oneField);
   auto code = Started(twoFields);
+  auto constant = Started(noField);
   TempFile file(ConfigFileText(DefaultConfig()));
 
   // People's output: a line per unit on standard output, its error under it.
-  const Finished run = Zpictl({"write", vmx->DevicePath(), code->DevicePath(), file.Path()});
+  const Finished run =
+      Zpictl({"write", vmx->DevicePath(), code->DevicePath(), constant->DevicePath(), file.Path()});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("    error 15: the configuration read back differs in VMX\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("    error 15: the configuration read back differs in EV_VMX_IN, EV_VMX_OUT\n"),
             std::string::npos)
       << run.out;
+  // The fields agree, yet the unit does not hold the image written: byte by byte it differs.
+  EXPECT_NE(run.out.find("    error 15: the configuration read back differs at byte 6 of the image\n"),
+            std::string::npos)
+      << run.out;
   EXPECT_EQ(run.out.find("left unfinished"), std::string::npos) << "the verification itself was complete";
-  for (const SimUnit* unit : {vmx.get(), code.get()}) {
+  for (const SimUnit* unit : {vmx.get(), code.get(), constant.get()}) {
     EXPECT_NE(run.out.find(unit->DevicePath() + "  FAILED  ZPi v4.1.2.46  Id: " + IdOf(*unit) + "  (identified, write " +
                            file.Path() + ")"),
               std::string::npos)
