@@ -95,9 +95,8 @@ ConfigFileResult ParseConfigFile(std::string_view text) {
     const std::uint64_t n = value->get<std::uint64_t>();
     if (f.IsList()) {
       // Seconds or baud: an entry of the list, as the panel offers them.
-      int index = -1;
-      for (std::size_t i = 0; i < f.Codes.size(); ++i)
-        if (n == FileValue(f, f.Codes[i])) index = static_cast<int>(i);
+      const std::uint64_t asCode = n / f.ItemScale;
+      const int index = n % f.ItemScale == 0 && asCode <= NoUpperBound ? CodeIndex(f, static_cast<std::uint32_t>(asCode)) : -1;
       if (index < 0 || (f.OnlyCode != 0 && f.Codes[static_cast<std::size_t>(index)] != f.OnlyCode)) {
         std::string allowed;
         for (const std::uint16_t code : f.Codes)
