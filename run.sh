@@ -48,5 +48,5 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 else
   shot="$PWD/$build/zpidemo.png"
   echo "No display: running the service offscreen against $port."
-  QT_QPA_PLATFORM=offscreen "$build/sim/zpidemo" --port "$port" --screenshot "$shot"
+  QT_QPA_PLATFORM=offscreen "$build/app/zpidemo" --port "$port" --screenshot "$shot"
 fi

@@ -5,11 +5,11 @@
 // lib
 #include "app/controls.h"
 #include "app/platform.h"
-#include "app/tool_version.h"
+#include "update/tool_version.h"
 #include "config/config_fields.h"
 #include "service/service_engine.h"
-#include "service/window_front_end.h"
-#include "update/version_fetcher.h"
+#include "app/window_front_end.h"
+#include "app/version_fetcher.h"
 
 // Qt
 #include <QCheckBox>

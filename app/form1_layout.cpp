@@ -5,7 +5,7 @@
 // lib
 #include "app/controls.h"
 #include "app/fonts.h"
-#include "app/tool_version.h"
+#include "update/tool_version.h"
 #include "config/config_fields.h"
 
 // Qt

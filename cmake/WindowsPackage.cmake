@@ -9,7 +9,7 @@
 #
 #   cpack --config build/win/CPackConfig.cmake -B build/win/package
 
-file(STRINGS ${PROJECT_SOURCE_DIR}/app/tool_version.h zpi_revision_line REGEX "ToolRevision = '.'")
+file(STRINGS ${PROJECT_SOURCE_DIR}/update/tool_version.h zpi_revision_line REGEX "ToolRevision = '.'")
 string(REGEX REPLACE ".*'(.)'.*" "\\1" zpi_revision "${zpi_revision_line}")
 set(ZPI_PACKAGE_VERSION "${PROJECT_VERSION}.${zpi_revision}")
 

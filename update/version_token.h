@@ -3,7 +3,7 @@
 // Qt-free: the version check in version_check.cpp calls these.
 
 // lib
-#include "app/tool_version.h"
+#include "update/tool_version.h"
 
 // Std
 #include <cstddef>

@@ -1,6 +1,6 @@
 // The configuration panel driven through its widgets: the write's checks, the fill buttons,
 // the buzzer interlock, the end of a configuration read and the remote command listing.
-#include "config/panel_controls.h"
+#include "app/panel_controls.h"
 #include "config/panel_values.h"
 #include "service/service_engine.h"
 #include "support/gui_support.h"

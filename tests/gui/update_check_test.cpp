@@ -1,7 +1,7 @@
 // The version check in the window, against a small HTTP server on 127.0.0.1 that serves
 // what each test says and records what it is asked.
 #include "support/gui_support.h"
-#include "update/version_fetcher.h"
+#include "app/version_fetcher.h"
 
 // Qt
 #include <QAbstractButton>

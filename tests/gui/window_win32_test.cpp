@@ -6,7 +6,7 @@
 
 // lib
 #include "serial/comport_win32.h"
-#include "update/version_fetcher.h"
+#include "app/version_fetcher.h"
 
 // Qt
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // The listing of remote configuration commands in the log, from what the panel shows.
 #include "app/controls.h"
 #include "app/form1.h"
-#include "config/panel_controls.h"
+#include "app/panel_controls.h"
 #include "config/remote_commands.h"
 
 // Qt

@@ -1,4 +1,4 @@
-#include "config/panel_controls.h"
+#include "app/panel_controls.h"
 
 #include "app/controls.h"
 #include "app/form1.h"

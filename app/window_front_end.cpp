@@ -1,4 +1,4 @@
-#include "service/window_front_end.h"
+#include "app/window_front_end.h"
 
 // lib
 #include "app/controls.h"

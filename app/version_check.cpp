@@ -4,7 +4,7 @@
 #include "app/form1.h"
 #include "app/platform.h"
 #include "update/old_executables.h"
-#include "update/version_fetcher.h"
+#include "app/version_fetcher.h"
 #include "update/version_token.h"
 
 // Qt

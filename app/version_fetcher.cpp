@@ -1,4 +1,4 @@
-#include "update/version_fetcher.h"
+#include "app/version_fetcher.h"
 
 // lib
 #include "update/version_page.h"

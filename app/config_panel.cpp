@@ -3,7 +3,7 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "app/platform.h"
-#include "config/panel_controls.h"
+#include "app/panel_controls.h"
 #include "config/panel_values.h"
 #include "service/service_engine.h"
 
