@@ -1,5 +1,7 @@
-// The receive event: every frame from the unit arrives here and goes to the service engine,
-// which acts on it (service/service_engine.cpp).
+// The window's thin hand-offs to the service engine (service/service_engine.h), which acts
+// on every frame from the unit and paces transfers and reads: the receive event, the two
+// pacing timers (Timer1 500 ms for block transfers, Timer3 100 ms for the configuration
+// read) and the three buttons beyond the right edge.
 #include "app/form1.h"
 #include "app/platform.h"
 #include "service/service_engine.h"
@@ -16,3 +18,13 @@ void TForm1::VCPRxChar(int Count) {
   Engine().Receive(bytes);
   ProcessMessages();
 }
+
+void TForm1::Timer1Timer() { Engine().TickTransfer(); }
+
+void TForm1::Timer3Timer() { Engine().TickRead(); }
+
+void TForm1::B_FwTxClick() { Engine().UploadFirmware(); }
+
+void TForm1::B_FwJumpClick() { Engine().Jump(); }
+
+void TForm1::B_GetConfigClick() { Engine().ReadConfig(); }

@@ -1,20 +1,23 @@
 #pragma once
 // The main window. It owns every control, timer and the serial port, and every handler of
-// the tool is one of its methods. Each subsystem defines its methods in its own folder:
-//   app/form1.cpp             construction, FormCreate, LogChange, FormKeyDown, Timer5Timer
-//   app/form1_layout.cpp      the controls and their places
-//   serial/port_connection.cpp   ComboBox1DropDown, ButtonVCPClick, ButtonVCPState, Timer2Timer
-//   protocol/dispatcher.cpp      VCPRxChar
-//   transfer/block_transfer.cpp  Timer1Timer
-//   transfer/firmware_upload.cpp B_FwTxClick, B_FwJumpClick
-//   transfer/config_read.cpp     B_GetConfigClick, Timer3Timer
-//   config/config_panel.cpp      B_SetConfigClick, fill buttons, ShowConfigRecord, buzzer boxes
+// the tool is one of its methods. They all live in this folder:
+//   form1.cpp            construction, FormCreate, LogChange, FormKeyDown, Timer5Timer
+//   form1_layout.cpp     the controls and their places
+//   port_connection.cpp  ComboBox1DropDown, ButtonVCPClick, ButtonVCPState, Timer2Timer, VCPHangUp
+//   engine_handlers.cpp  VCPRxChar, Timer1Timer, Timer3Timer, B_FwTxClick, B_FwJumpClick,
+//                        B_GetConfigClick: the hand-offs to the service engine
+//   window_front_end.*   what the engine asks of the window: frames, log, timers, boxes, panel
+//   config_panel.cpp     B_SetConfigClick, fill buttons, ShowConfigRecord, buzzer boxes
+//   panel_controls.*     the panel's controls seen as the record's fields
+//   remote_listing.cpp   B_RemConfigClick
+//   release_mode.cpp     AddReleaseId, L_ClearClick, Edit1Change, Label*Click, scanner input
+//   version_check.cpp    DeleteOldExecutables, Timer4Timer, L_MsgClick, L_Site*
+//   version_fetcher.*    the version file's download (in place of a browser control)
+//   controls.*, platform.*, fonts.h   the window's own controls and the platform's verbs
+//   main.cpp, zpidemo_main.cpp        the tool, and the window run without a display
 // The protocol side (the dispatcher's decisions, transfers, reads and their state) is the
-// service engine's (service/service_engine.h); these handlers hand it bytes, ticks and
-// requests, and service/window_front_end.cpp carries out what it asks of the window.
-//   config/remote_listing.cpp    B_RemConfigClick
-//   release/release_mode.cpp     AddReleaseId, L_ClearClick, Edit1Change, Label*Click, scanner input
-//   update/version_check.cpp     DeleteOldExecutables, Timer4Timer, L_MsgClick, L_Site*
+// service engine's (service/service_engine.h); the handlers hand it bytes, ticks and
+// requests.
 
 // lib
 #include "config/config_fields.h"
@@ -82,31 +85,29 @@ class TForm1 : public QWidget {
   explicit TForm1(QWidget* parent = nullptr);  // builds the controls, then runs FormCreate
   ~TForm1() override;
 
-  // ---- app/ ----
+  // ---- The window (form1.cpp) ----
   void FormCreate();
   void LogChange(TRichLog* changed);
   void FormKeyDown(std::uint16_t Key, TShiftState Shift);  // Key: virtual-key code
   void Timer5Timer();
   [[nodiscard]] int WindowWidth() const { return width() + 2 * FrameWidth; }  // 563 or 859
 
-  // ---- serial/ ----
+  // ---- The port connection ----
   void ComboBox1DropDown();
   void ButtonVCPClick();
   void ButtonVCPState(bool open);
   void Timer2Timer();
-
-  // ---- protocol/ ----
-  void VCPRxChar(int Count);
   void VCPHangUp();  // the unit was unplugged
 
-  // ---- transfer/ ----
+  // ---- Hand-offs to the engine ----
+  void VCPRxChar(int Count);
   void Timer1Timer();
   void B_FwTxClick();
   void B_FwJumpClick();
   void B_GetConfigClick();
   void Timer3Timer();
 
-  // ---- config/ ----
+  // ---- The configuration panel ----
   void B_SetConfigClick();
   void B_SetDefaultsClick();
   void B_SetVentoraClick();
@@ -128,7 +129,7 @@ class TForm1 : public QWidget {
   void CB_BZ_BGL_OUTClick();
   void CB_BZ_BGL_WHClick();
 
-  // ---- release/ ----
+  // ---- Release mode ----
   void AddReleaseId(std::uint32_t word3, std::uint32_t word2, std::uint32_t word1);
   void L_ClearClick();
   void Edit1Change();
@@ -137,7 +138,7 @@ class TForm1 : public QWidget {
   void Label8Click();
   void ScannerKey(std::uint16_t Key, TShiftState Shift);
 
-  // ---- update/ ----
+  // ---- The version check ----
   void DeleteOldExecutables();
   void Timer4Timer();
   void L_MsgClick();

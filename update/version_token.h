@@ -1,6 +1,6 @@
 #pragma once
 // The version token in the vendor's version file and the download it leads to.
-// Qt-free: the version check in version_check.cpp calls these.
+// Qt-free: the window's version check (app/version_check.cpp) calls these.
 
 // lib
 #include "update/tool_version.h"
