@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything with AddressSanitizer and UBSan and runs every test through CTest; builds
+# Checks that every folder includes only the folders below it (scripts/check-layers.sh); builds
+# everything with AddressSanitizer and UBSan and runs every test through CTest; builds
 # the Qt-free part again normally (optimised, no sanitizers) and runs its tests; then runs
 # each fuzz target for a bounded time (a clang build with libFuzzer). Installs the Debian
 # packages it needs when they are missing.
@@ -19,6 +20,9 @@ zpi_install_deps clang-14 libclang-rt-14-dev libfuzzer-14-dev
 
 jobs=${ZPI_JOBS:-2}
 export QT_QPA_PLATFORM=offscreen
+
+echo "== The folders as layers"
+scripts/check-layers.sh
 
 echo "== Build with AddressSanitizer and UBSan, and run the tests"
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZPI_SANITIZE=ON \
