@@ -19,15 +19,6 @@ long long NowMs() {
       .count();
 }
 
-std::string Version(const TDeviceInfo& info) {
-  return std::to_string(info.Version[0]) + "." + std::to_string(info.Version[1]) + "." +
-         std::to_string(info.Version[2]) + "." + std::to_string(info.Version[3]);
-}
-
-std::string Firmware(const TDeviceInfo& info) {
-  return std::to_string(info.Version[2]) + "." + std::to_string(info.Version[3]);
-}
-
 std::string Joined(const std::vector<std::string>& items) {
   std::string out;
   for (const std::string& item : items) out += (out.empty() ? "" : ", ") + item;
@@ -55,14 +46,14 @@ void Reporter::Identified(const std::string& port, const TDeviceInfo& info) {
     Event(Json{{"port", port},
                {"event", "identified"},
                {"kind", info.Version[0]},
-               {"version", Version(info)},
-               {"firmware", Firmware(info)},
-               {"id", UnitId(info)},
+               {"version", UnitVersionText(info)},
+               {"firmware", FirmwareText(info)},
+               {"id", UnitIdText(info)},
                {"mode", info.Mode == 0 ? "operating" : "service"}}
               .dump());
     return;
   }
-  Line(port, "ZPi v" + Version(info) + "  Id: " + UnitId(info) +
+  Line(port, IdentityLine(info, "  ") +
                  (info.Mode == 0 ? "  (operating mode)" : ""));
   bars_[port].state = "identified";
   Redraw(true);
@@ -140,7 +131,7 @@ void Reporter::Finished(const JobResult& r) {
   if (style_ == Style::Json) {
     Json result{{"port", r.port}, {"event", "result"}, {"ok", r.ok}, {"code", r.code}};
     if (!r.ok) result["error"] = r.error;
-    if (r.unit) result["id"] = UnitId(*r.unit);
+    if (r.unit) result["id"] = UnitIdText(*r.unit);
     result["done"] = r.done;
     if (!r.unfinished.empty()) result["unfinished"] = r.unfinished;
     std::fprintf(results_, "%s\n", result.dump().c_str());
@@ -153,7 +144,7 @@ void Reporter::Finished(const JobResult& r) {
   ClearBars();
   std::string text = r.port + std::string(width_ > r.port.size() ? width_ - r.port.size() : 0, ' ') +
                      (r.ok ? "  OK      " : "  FAILED  ");
-  if (r.unit) text += "ZPi v" + Version(*r.unit) + "  Id: " + UnitId(*r.unit);
+  if (r.unit) text += IdentityLine(*r.unit, "  ");
   if (!r.done.empty()) text += "  (" + Joined(r.done) + ")";
   if (!r.ok) {
     text += "\n    error " + std::to_string(r.code) + ": " + OneLine(r.error);

@@ -8,15 +8,8 @@
 
 // Std
 #include <algorithm>
-#include <cstdio>
 
 using namespace std::chrono_literals;
-
-std::string UnitId(const TDeviceInfo& info) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.8X %.8X %.8X", info.Id[2], info.Id[1], info.Id[0]);
-  return text;
-}
 
 std::vector<std::string> DifferingFields(const ConfigRecord& a, const ConfigRecord& b) {
   std::vector<std::string> names;
@@ -171,8 +164,7 @@ void UnitJob::Identified(const TDeviceInfo& info) {
       if (ActionFor(info) == IdentityAction::UploadFirmware) {
         if (uploaded_) {
           SetPhase(Phase::Done);  // the restart itself came: nothing was left unfinished
-          return Fail(JobVerifyFailed, "the unit still announces firmware " + std::to_string(info.Version[2]) + "." +
-                                           std::to_string(info.Version[3]) + " after the upload");
+          return Fail(JobVerifyFailed, "the unit still announces firmware " + FirmwareText(info) + " after the upload");
         }
         SetPhase(Phase::Upload);
       } else {

@@ -77,8 +77,6 @@ class JobObserver {
   virtual void Finished(const JobResult& result) = 0;
 };
 
-// The ids of a unit as the tool shows them, highest word first.
-[[nodiscard]] std::string UnitId(const TDeviceInfo& info);
 // Names of the record's fields that differ, in image order.
 [[nodiscard]] std::vector<std::string> DifferingFields(const ConfigRecord& a, const ConfigRecord& b);
 

@@ -257,10 +257,9 @@ void ServiceEngine::RequestPackage() {
 
 void ServiceEngine::UploadFirmware() {
   transfer_.Kind = TransferFirmware;
-  // Only kinds 3, 4 and 41 take this firmware. For any other kind nothing is sent: the data
-  // in hand would otherwise be whatever the previous transfer left there.
-  const std::uint8_t kind = deviceInfo_.Version[0];
-  if (kind != 3 && kind != 4 && kind != 41) return;
+  // For a kind that does not take this firmware nothing is sent: the data in hand would
+  // otherwise be whatever the previous transfer left there.
+  if (!TakesCarriedFirmware(deviceInfo_.Version[0])) return;
   const std::span<const std::uint8_t> image = FirmwareImage();
   transfer_.Data = image;
   transfer_.Length = static_cast<std::uint32_t>(image.size());

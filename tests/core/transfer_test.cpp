@@ -210,6 +210,10 @@ TEST(IdentityRules, IdentityLineShowsHighestWordFirst) {
   info.Version = {4, 7, 2, 46};
   info.Id = {0x00000001, 0xABCDEF01, 0x0000FFFF};
   EXPECT_EQ(IdentityLine(info), "ZPi v4.7.2.46\r\nId: 0000FFFF ABCDEF01 00000001");
+  EXPECT_EQ(IdentityLine(info, "  "), "ZPi v4.7.2.46  Id: 0000FFFF ABCDEF01 00000001");
+  info.Version = {41, 255, 255, 255};
+  EXPECT_EQ(FirmwareText(info), "255.255");
+  EXPECT_EQ(UnitVersionText(info), "41.255.255.255");
 }
 
 TEST(FirmwareImage, AgreesWithItsTrailer) {
