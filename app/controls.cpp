@@ -16,31 +16,40 @@
 // Std
 #include <algorithm>
 
+namespace {
+
+// Runs a copy: a handler may unbind or rebind itself (the offer label's click does), which
+// would otherwise destroy the closure in the middle of its own call.
+void Run(const std::function<void()>& handler) {
+  if (!handler) return;
+  const std::function<void()> running = handler;
+  running();
+}
+
+}  // namespace
+
 // ---- TClickLabel ------------------------------------------------------------------------
 
 void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
   QLabel::mouseReleaseEvent(event);
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick)
-    OnClick();
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    Run(OnClick);
 }
 
 void TClickLabel::enterEvent(QEnterEvent* event) {
   QLabel::enterEvent(event);
-  if (OnMouseEnter)
-    OnMouseEnter();
+  Run(OnMouseEnter);
 }
 
 void TClickLabel::leaveEvent(QEvent* event) {
   QLabel::leaveEvent(event);
-  if (OnMouseLeave)
-    OnMouseLeave();
+  Run(OnMouseLeave);
 }
 
 // ---- TDropDownCombo ---------------------------------------------------------------------
 
 void TDropDownCombo::showPopup() {
-  if (OnDropDown)
-    OnDropDown();
+  Run(OnDropDown);
   QComboBox::showPopup();
 }
 
@@ -66,10 +75,7 @@ void TDropDownCombo::SetItemHeight(int height) { setItemDelegate(new FixedHeight
 TSpeedButton::TSpeedButton(QWidget* parent) : QPushButton(parent) {
   setCheckable(true);
   setFocusPolicy(Qt::NoFocus);  // a speed button never takes the focus
-  connect(this, &QAbstractButton::clicked, this, [this] {
-    if (OnClick)
-      OnClick();
-  });
+  connect(this, &QAbstractButton::clicked, this, [this] { Run(OnClick); });
 }
 
 void TSpeedButton::nextCheckState() {

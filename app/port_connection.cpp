@@ -50,11 +50,11 @@ void TForm1::ComboBox1DropDown() {
 }
 
 void TForm1::ButtonVCPClick() {
-  if (ComboBox1->currentIndex() < 0) {
+  const auto stayClosed = [this] {
     ButtonVCP->AllowAllUp = true;
     ButtonVCP->SetDown(false);
-    return;
-  }
+  };
+  if (ComboBox1->currentIndex() < 0) return stayClosed();
   VCP.Port = ComboBox1->currentText().toStdString();
   ProcessMessages();
 
@@ -67,11 +67,13 @@ void TForm1::ButtonVCPClick() {
 
   try {
     VCP.SetConnected(true);
-  } catch (...) {
+  } catch (const EComPort&) {
     // Missing, held by another program, settings refused: the window stays closed.
-    ButtonVCP->AllowAllUp = true;
-    ButtonVCP->SetDown(false);
-    return;
+    return stayClosed();
+  } catch (...) {
+    // Not the port's failure but the program's own: closed too, and reported.
+    stayClosed();
+    throw;
   }
   VCP.ClearBuffer(true, true);
   Timer2->stop();  // a close still pending was asked for by the previous connection

@@ -6,6 +6,17 @@
 // receive event, the ticks of its two pacing timers and its requests, and carries out what
 // it asks for through ServiceFrontEnd. Time comes in as ticks only, so the engine is
 // deterministic.
+//
+// Re-entry. The front end's ProcessMessages, and its Failure (a box that waits for its OK),
+// may run the inputs queued meanwhile before they return: the bytes of another receive event,
+// a tick of a running pacer, the port closed, a request, a new connection. The engine lets
+// that happen only where the step in hand has settled what such an input reads: after a frame
+// or a request is written (the acknowledgement it waits for already armed), at the end of a
+// tick, after the last answer of a transfer or a read has stopped its pacer, and around the
+// boxes of a give-up or a lost connection. A nested input acts as it would between two calls;
+// the step then goes on with the state as the input left it (a port closed there makes the
+// stock record's write fail with ERRO #0x01; an identity taken in before an upload's last
+// acknowledgement has been handled is not acted on, the next one is).
 
 // lib
 #include "config/config_record.h"
@@ -49,7 +60,7 @@ class ServiceFrontEnd {
 
   virtual void ProgressMax(int maximum) = 0;
   virtual void Progress(int position) = 0;
-  virtual void Failure(const ServiceFailure& failure) = 0;
+  virtual void Failure(const ServiceFailure& failure) = 0;  // may let pending events run
   virtual void StartPacing(Pacer pacer) = 0;
   virtual void StopPacing(Pacer pacer) = 0;
   // Close the port 50 ms from now, outside the receive handler; `portListUsable`: the port
@@ -76,7 +87,7 @@ class ServiceFrontEnd {
   // The date in the system's short date format followed by its long time format (the token).
   [[nodiscard]] virtual std::string DateTimeText() = 0;
 
-  // Let pending events run (the window's messages); nothing by default.
+  // Let pending events run (the window's messages); nothing by default. See "Re-entry" above.
   virtual void ProcessMessages() {}
 };
 

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -61,6 +63,7 @@ class Recorder final : public ServiceFrontEnd {
   void Progress(int position) override { Add("progress " + std::to_string(position)); }
   void Failure(const ServiceFailure& f) override {
     Add("box " + f.title + ": " + f.text + (f.warningIcon ? " (!)" : ""));
+    Deliver(true);  // the box waits for its OK while the window's messages run
   }
   void StartPacing(Pacer p) override { Add(p == Pacer::Transfer ? "start transfer" : "start read"); }
   void StopPacing(Pacer p) override { Add(p == Pacer::Transfer ? "stop transfer" : "stop read"); }
@@ -77,6 +80,29 @@ class Recorder final : public ServiceFrontEnd {
   bool AutoClose() override { return autoClose; }
   std::string DateTimeText() override { return dateTime; }
 
+  // Inputs queued while the engine works, delivered (marked "» input") the next time it lets
+  // pending messages run, as the window's loop would deliver them; "box: input" waits for a
+  // box to be up.
+  std::deque<std::string> queued;
+  std::function<void(const std::string&)> deliver;
+  void ProcessMessages() override { Deliver(false); }
+  void Deliver(bool boxUp) {
+    std::vector<std::string> now;
+    for (auto it = queued.begin(); it != queued.end();) {
+      const bool forBox = it->starts_with("box: ");
+      if (forBox && !boxUp) {
+        ++it;
+        continue;
+      }
+      now.push_back(forBox ? it->substr(5) : *it);
+      it = queued.erase(it);
+    }
+    for (const std::string& input : now) {
+      Add("» " + input);
+      deliver(input);
+    }
+  }
+
  private:
   void Add(std::string event) { events.push_back(std::move(event)); }
 };
@@ -90,16 +116,18 @@ TDeviceInfo Unit(std::uint8_t kind, std::uint8_t major, std::uint8_t minor, std:
   return info;
 }
 
-// One step of a script: an input in words, and the outputs it must give.
+// One step of a script: an input in words, and the outputs it must give; `during`: inputs
+// that arrive while the step runs, delivered where the engine first lets messages run.
 struct Step {
   std::string input;
   std::vector<std::string> expected;
+  std::vector<std::string> during = {};
 };
 
 // An engine with a recorder and a unit's configuration memory, driven by words:
 //   info K M.m | info operating | ack N | refusal | short | nostart | elsewhere | notice |
 //   answer K | outside | halfack | data6 | twoframes | tick | tick read | upload | read | write default |
-//   write ventora | jump | connect | close | open
+//   write ventora | jump | connect | close | open | unit invalid
 class Script {
  public:
   Recorder front;
@@ -108,6 +136,7 @@ class Script {
 
   Script() {
     front.engine = &engine;
+    front.deliver = [this](const std::string& input) { Do(input); };
     engine.SeedTokenFallback(7);
   }
 
@@ -166,6 +195,8 @@ class Script {
       engine.Jump();
     } else if (verb == "connect") {
       engine.NewConnection();
+    } else if (verb == "unit" && arg == "invalid") {
+      memory = ConfigImage{};
     } else if (verb == "close") {
       front.open = false;
     } else if (verb == "open") {
@@ -179,6 +210,7 @@ class Script {
   void Run(const std::vector<Step>& steps) {
     for (const Step& step : steps) {
       front.events.clear();
+      front.queued.assign(step.during.begin(), step.during.end());
       Do(step.input);
       EXPECT_EQ(front.events, step.expected) << "after \"" << step.input << "\"";
     }
@@ -541,4 +573,80 @@ TEST(ServiceEngine, ASecondWriteRestartsWithFrameOneAndANewToken) {
   const ConfigImage ventora = EncodeConfigImage(VentoraPreset()).image;
   EXPECT_EQ(std::vector<std::uint8_t>(block(2).data.begin(), block(2).data.end()),
             std::vector<std::uint8_t>(ventora.begin(), ventora.begin() + 48));
+}
+
+// ---- Inputs that arrive while the engine works --------------------------------------------
+
+TEST(ServiceEngine, InputsDeliveredInsideItsCallsActAsBetweenCalls) {
+  const std::string giveUpBox =
+      "box ERRO #0x02: A operação não foi concluida!\r\nNacks = 0\r\nCode10 = 0\r\nCode15 = 0\r\nCode20 = 0";
+  const std::string identity = "log ZPi v4.1.2.46\r\n" + std::string(IdLine);
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+  };
+  const Case cases[] = {
+      // An answer taken in while its frame is still being sent runs the next frame at once:
+      // nothing lost, nothing sent twice.
+      {"ack while frame 1 goes out",
+       {{"write default", With(WriteStart, {"» ack 1", "log Atualizando configuração...", "send 6 2/44", "progress 2"}),
+         {"ack 1"}},
+        {"tick", {}},
+        {"ack 2", {"send 6 3/44", "progress 3"}}}},
+      // The port closed as the last acknowledgement is taken in changes nothing of its end.
+      {"close during the last ack",
+       std::vector<Step>{{"write default", WriteStart}} + Acks(6, 1, 43, 44) +
+           std::vector<Step>{{"ack 44",
+                              {"stop transfer", "progress 0", "» close", "log Atualização concluída com sucesso!",
+                               "complete 6"},
+                              {"close"}}}},
+      // The restarted unit announcing before the upload has ended is not yet acted on; its
+      // next announcement is.
+      {"identity during the upload's last ack",
+       std::vector<Step>{{"info 4 2.45", {"log ZPi v4.1.2.45\r\n" + std::string(IdLine), "identified", "max 1888",
+                                          "log Iniciando atualização...", "start transfer", "send 1 1/1888",
+                                          "progress 1"}}} +
+           Acks(1, 1, 1887, 1888) +
+           std::vector<Step>{{"ack 1888",
+                              {"stop transfer", "progress 0", "» info 4 2.46",
+                               "log Atualização concluída com sucesso!", "log ", "complete 1"},
+                              {"info 4 2.46"}},
+                             {"info 4 2.46", With({identity, "identified", "log O ZPi está atualizado!"}, ReadStart)}}},
+      // An invalid configuration whose last answer comes in as the port closes: the stock
+      // record cannot go out, and says so.
+      {"close during the read's last answer",
+       std::vector<Step>{{"unit invalid", {}}, {"read", ReadStart}} + Answers() +
+           std::vector<Step>{{"answer 5",
+                              {"stop read", "» close", "progress 0", "read invalid", "red", "log Configuração inválida!",
+                               "log Preparando configuração padrão...", "stock default", "max 44", "stop transfer",
+                               "progress 0", "box ERRO #0x01: Não há conexão ativa!"},
+                              {"close"}}}},
+      // As a transfer gives up, the technician closes and reopens the port and a unit
+      // announces itself: its read starts, the box follows, and the read goes on after it.
+      {"reconnect as the transfer gives up",
+       std::vector<Step>{{"write default", WriteStart}, {"tick", {}}, {"tick", {}}, {"tick", {"send 6 1/44", "progress 1"}},
+                         {"tick", {}}, {"tick", {"send 6 1/44", "progress 1"}}, {"tick", {}},
+                         {"tick", {"send 6 1/44", "progress 1"}}, {"tick", {}}, {"tick", {}},
+                         {"tick",
+                          With(With({"stop transfer", "» close", "» open", "» connect", "» info 4 2.46", identity,
+                                     "identified", "log O ZPi está atualizado!"},
+                                    ReadStart),
+                               {giveUpBox, "progress 0"}),
+                          {"close", "open", "connect", "info 4 2.46"}}} +
+           Answers()},
+      // A second failure while the first box is up shows its own box; the first then ends.
+      {"a read's failure under the transfer's box",
+       {{"close", {}},
+        {"write default",
+         {"max 44", "stop transfer", "progress 0", "box ERRO #0x01: Não há conexão ativa!", "» read", "max 5",
+          "read started", "log Buscando configuração interna...", "stop read", "progress 0",
+          "box ERRO #0x03: Não há conexão ativa!"},
+         {"box: read"}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Script s;
+    s.Run(c.steps);
+    EXPECT_TRUE(s.front.queued.empty()) << "not delivered: " << s.front.queued.front();
+  }
 }

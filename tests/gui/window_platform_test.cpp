@@ -199,6 +199,17 @@ TEST(ClickLabel, ClickAndHoverHandlers) {
   label.OnClick = nullptr;  // unbound: nothing happens
   QTest::mouseClick(&label, Qt::LeftButton);
   EXPECT_EQ(clicks, 1);
+  // A handler that unbinds itself (the offer label's does) and then uses what it holds: the
+  // closure must outlive its own call.
+  const std::string held(64, 'x');
+  std::size_t seen = 0;
+  label.OnClick = [&label, &seen, held] {
+    label.OnClick = nullptr;
+    seen = held.size();
+  };
+  QTest::mouseClick(&label, Qt::LeftButton);
+  EXPECT_EQ(seen, 64u);
+  EXPECT_FALSE(label.OnClick);
 }
 
 }  // namespace
