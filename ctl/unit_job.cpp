@@ -37,9 +37,12 @@ JobResult UnitJob::Run() {
   const auto end = UnitSession::Clock::now() + request_.limit;
   try {
     session_->Open();
-  } catch (const std::exception& e) {
+  } catch (const EComPort& e) {
     SetPhase(Phase::Done);  // nothing was under way
     Fail(JobPortUnavailable, std::string("the port cannot be opened: ") + e.what());
+  } catch (const std::exception& e) {
+    SetPhase(Phase::Done);
+    Fault(e.what());
   }
   SetPhase(Phase::Identify, request_.identityTimeout);
   while (!finished_) {
@@ -54,8 +57,10 @@ JobResult UnitJob::Run() {
         step();
         continue;
       }
-    } catch (const std::exception& e) {
+    } catch (const EComPort& e) {
       Fail(JobUnplugged, std::string("the port failed: ") + e.what());
+    } catch (const std::exception& e) {
+      Fault(e.what());
     }
     if (finished_) break;
     if (session_->Interrupted()) {
@@ -247,3 +252,7 @@ void UnitJob::OperatingMode(const TDeviceInfo* identity) {
 }
 
 void UnitJob::Closed(std::string_view why) { Fail(JobUnplugged, "the port closed: " + std::string(why)); }
+
+void UnitJob::Fault(std::string_view what) {
+  Fail(JobInternalFault, "a fault of zpictl itself, not of the unit or its cable: " + std::string(what));
+}

@@ -37,6 +37,7 @@ enum JobError : int {
   JobInvalidConfig = 16,    // a read found an invalid configuration
   JobInterrupted = 17,      // Ctrl+C
   JobTimedOut = 18,         // the job's overall limit
+  JobInternalFault = 19,    // a fault of zpictl itself, not of the unit or its cable
 };
 
 struct JobRequest {
@@ -104,6 +105,7 @@ class UnitJob final : private SessionListener {
   void TransferComplete(std::uint8_t kind) override;
   void OperatingMode(const TDeviceInfo* identity) override;
   void Closed(std::string_view why) override;
+  void Fault(std::string_view what) override;
 
   void Succeed();
   void Fail(int code, std::string error);

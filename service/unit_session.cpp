@@ -2,6 +2,8 @@
 
 // Std
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <vector>
 
@@ -22,19 +24,20 @@ UnitSession::UnitSession(std::string port, SessionListener& listener, SessionSet
   // Never closed inside the handler: the loop closes the port once the handler has returned.
   port_.OnHangUp = [this](TCustomComPort&) { CloseFor("the unit was unplugged (the port hung up)", {}); };
   port_.OnHandlerError = [this](std::exception_ptr error) {
-    std::string what = "the port failed";
     try {
       std::rethrow_exception(error);
+    } catch (const EComPort& e) {
+      CloseFor(std::string("the port failed: ") + e.what(), {});
     } catch (const std::exception& e) {
-      what += ": ";
-      what += e.what();
+      CloseFor(e.what(), {}, true);
     } catch (...) {
+      CloseFor("an unknown failure", {}, true);
     }
-    CloseFor(what, {});
   };
 }
 
 UnitSession::~UnitSession() {
+  if (owned_) CheckOwner("destroyed");
   port_.OnRxChar = nullptr;
   port_.OnHangUp = nullptr;
   try {
@@ -44,10 +47,17 @@ UnitSession::~UnitSession() {
   if (owned_) session_.unlock();
 }
 
+void UnitSession::CheckOwner(const char* what) const {
+  if (owner_ == std::this_thread::get_id()) return;
+  std::fprintf(stderr, "UnitSession for %s %s on a thread that does not own it\n", port_.Port.c_str(), what);
+  std::abort();
+}
+
 void UnitSession::Open() {
   if (!owned_) {
     session_.lock();
     owned_ = true;
+    owner_ = std::this_thread::get_id();
   }
   try {
     port_.Open();
@@ -65,6 +75,7 @@ void UnitSession::Open() {
 }
 
 void UnitSession::Close() {
+  if (owned_) CheckOwner("closed");
   due_[0].reset();
   due_[1].reset();
   closeDue_.reset();
@@ -88,7 +99,10 @@ bool UnitSession::RunUntil(const std::function<bool()>& done, Clock::time_point 
         } catch (...) {
           // A port that vanished may fail its last purge; it is closed all the same.
         }
-        listener_.Closed(why);
+        if (closeForFault_)
+          listener_.Fault(why);
+        else
+          listener_.Closed(why);
       }
     }
     for (const Pacer pacer : {Pacer::Transfer, Pacer::Read}) {
@@ -162,10 +176,11 @@ void UnitSession::StopPacing(Pacer pacer) {
 
 void UnitSession::CloseSoon(bool) { CloseFor("the unit asked for it (operating mode)", settings_.closeDelay); }
 
-void UnitSession::CloseFor(std::string why, Clock::duration delay) {
+void UnitSession::CloseFor(std::string why, Clock::duration delay, bool fault) {
   if (closeDue_) return;  // the first reason stands
   closeDue_ = Clock::now() + delay;
   closeWhy_ = std::move(why);
+  closeForFault_ = fault;
   scheduleChanged_ = true;
 }
 

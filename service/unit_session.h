@@ -9,6 +9,11 @@
 // without waking another thread. The owner's thread holds the session from Open to Close,
 // except while it waits, so the engine is still touched by one thread at a time; the
 // listener is called on either thread, never on both at once.
+//
+// The owner is explicit: Open makes the calling thread the owner, and Close, RunUntil and the
+// destructor of an open session belong to it. The destructor closes the port itself; on any
+// other thread it would release a lock that thread does not hold, so it stops the program
+// with a message instead.
 
 // lib
 #include "serial/comport.h"
@@ -24,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 // What a session tells its owner: on the owner's thread or the port's, never on both at once.
 class SessionListener {
@@ -39,6 +45,9 @@ class SessionListener {
   // The port closed by itself: the unit asked for it (operating mode), was unplugged, or the
   // port failed (`why` says which).
   virtual void Closed(std::string_view /*why*/) {}
+  // A handler failed with something other than the port's own failure: a fault of the
+  // program, not of the unit or its cable. The port is closed after it.
+  virtual void Fault(std::string_view /*what*/) {}
 };
 
 struct SessionSettings {
@@ -96,7 +105,8 @@ class UnitSession final : private ServiceFrontEnd {
   std::string DateTimeText() override;
 
   void RxChar(int count);
-  void CloseFor(std::string why, Clock::duration delay);
+  void CloseFor(std::string why, Clock::duration delay, bool fault = false);
+  void CheckOwner(const char* what) const;
   void Wake();
   void AfterEvent();  // event thread, under the session lock
   [[nodiscard]] Clock::duration Interval(Pacer pacer) const;
@@ -105,6 +115,7 @@ class UnitSession final : private ServiceFrontEnd {
   SessionSettings settings_;
   std::timed_mutex session_;  // held by whoever touches the engine: the owner or the event thread
   bool owned_ = false;        // the owner holds session_ (between Open and Close)
+  std::thread::id owner_;
   std::mutex mutex_;          // guards the wake count
   std::condition_variable woken_;
   unsigned wakes_ = 0;
@@ -119,4 +130,5 @@ class UnitSession final : private ServiceFrontEnd {
   std::optional<Clock::time_point> due_[2];   // the next tick of each pacer
   std::optional<Clock::time_point> closeDue_;
   std::string closeWhy_;
+  bool closeForFault_ = false;
 };
