@@ -2,7 +2,7 @@
 // zpisim's command line: options for every behaviour of the simulated unit. Qt-free.
 
 // lib
-#include "sim/sim_unit.h"
+#include "sim/sim_model.h"
 
 // Std
 #include <optional>
