@@ -12,6 +12,7 @@
 
 struct SimCommandLine {
   SimOptions options;
+  std::string dump;  // where to write the unit's memory when zpisim ends; empty: nowhere
   bool quiet = false;
   bool help = false;
 };
