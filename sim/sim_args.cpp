@@ -83,7 +83,7 @@ device (e.g. /dev/pts/5): run the tool with ZPITOOL_EXTRA_PORTS=<path> to see it
 list. Events are logged to stderr. Stops on Ctrl+C (SIGINT) or SIGTERM.
 )";
 
-constexpr const char* FaultKinds =
+constexpr const char* Footer =
     R"(Faults, --fault KIND@N[:PARAM], repeatable; N counts the valid frames from the tool, from 1:
   drop@N                 handle frame N but send no answer
   refuse@N               refuse frame N (command 3)
@@ -99,6 +99,11 @@ constexpr const char* FaultKinds =
   operating-notice@N[:MS] send the operating-mode notice MS after the answer (default 10)
   alter-write@N[:BYTE]   from frame N on, store configuration writes with byte BYTE one
                          higher (default 19, VMX) and their sum made good
+
+--dump FILE: when zpisim ends (SIGINT, SIGTERM or hang-up) FILE gets one JSON object:
+  {"configuration": the 2032-byte configuration memory as 4064 hex digits,
+   "firmware": null, or for the last firmware received whole {"length": bytes,
+               "xor": their exclusive OR, "sum": their 32-bit sum} (the transfer's trailer)}
 )";
 
 // Takes in one value of an option; returns why it is refused, empty when it is taken.
@@ -149,7 +154,7 @@ Take FirmwareVersion(std::uint8_t& major, std::uint8_t& minor) {
 void Describe(CLI::App& app, SimCommandLine& line) {
   SimOptions& o = line.options;
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);  // the last use counts
-  app.footer(FaultKinds);
+  app.footer(Footer);
   app.get_formatter()->column_width(25);
 
   const std::string identity = "Identity (what the unit announces)";
@@ -210,6 +215,9 @@ void Describe(CLI::App& app, SimCommandLine& line) {
         })
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 
+  app.add_option("--dump", line.dump, "write the unit's memory to FILE when zpisim ends (below)")
+      ->type_name("FILE")
+      ->group("Other");
   app.add_flag("-q,--quiet", line.quiet, "log nothing")->group("Other");
   app.set_help_flag("-h,--help", "show this text")->group("Other");
 }

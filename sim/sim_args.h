@@ -2,7 +2,7 @@
 // zpisim's command line: options for every behaviour of the simulated unit. Qt-free.
 
 // lib
-#include "sim/sim_unit.h"
+#include "sim/sim_model.h"
 
 // Std
 #include <optional>
@@ -12,6 +12,7 @@
 
 struct SimCommandLine {
   SimOptions options;
+  std::string dump;  // where to write the unit's memory when zpisim ends; empty: nowhere
   bool quiet = false;
   bool help = false;
 };

@@ -266,6 +266,9 @@ TEST_F(Faults, AHundredCyclesLeaveNothingBehind) {
     Connect();
     ASSERT_TRUE(WaitForLog("Leitura da configuração interna concluída!", 10s)) << "cycle " << cycle << "\n" << Diagnose();
     Disconnect();
+    // The unit must see the close before the next open, or it takes the two as one connection
+    // and does not announce itself again.
+    ASSERT_TRUE(unit->WaitForConnected(false, 1s)) << "cycle " << cycle;
     ProcessMessages();
     if (cycle == 1) {  // after the first cycles have created what lives as long as the window
       fds = EntriesIn("/proc/self/fd");

@@ -1,7 +1,8 @@
 // The simulated unit's pieces that need no line: stream reassembly, start images and the
 // command line of zpisim.
+#include "sim/frame_assembler.h"
 #include "sim/sim_args.h"
-#include "sim/sim_unit.h"
+#include "sim/sim_model.h"
 
 #include <gtest/gtest.h>
 

@@ -92,25 +92,3 @@ void ToolSide::Discard() {
   PumpFor(20ms);
   cursor_ = Stream().size();
 }
-
-SimBytes BlockFrame(std::uint8_t command, std::uint16_t token, std::uint16_t index, std::uint16_t count,
-                    std::span<const std::uint8_t> data) {
-  SimBytes payload;
-  PutU16(payload, token);
-  PutU16(payload, index);
-  PutU16(payload, count);
-  payload.insert(payload.end(), data.begin(), data.end());
-  return BuildFrame(command, payload);
-}
-
-SimBytes ReadRequest(std::uint32_t address, std::uint16_t count) {
-  return BuildFrame(CmdConfigRead, ConfigReadRequestPayload(address, count));
-}
-
-SimBytes AckFrame(std::uint16_t index) {
-  SimBytes payload;
-  PutU16(payload, index);
-  return BuildFrame(CmdAck, payload, UnitToTool);
-}
-
-SimBytes RefusalFrame() { return BuildFrame(CmdRefusal, {}, UnitToTool); }

@@ -6,6 +6,7 @@
 // lib
 #include "serial/comport.h"
 #include "sim/sim_unit.h"
+#include "sim_test_support.h"
 
 // Std
 #include <chrono>
@@ -16,8 +17,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-using namespace std::chrono_literals;
 
 class ToolSide {
  public:
@@ -65,11 +64,3 @@ class ToolSide {
   std::size_t cursor_ = 0;  // position in Stream() of the next frame
   bool hungUp_ = false;
 };
-
-// Frames the tool sends.
-[[nodiscard]] SimBytes BlockFrame(std::uint8_t command, std::uint16_t token, std::uint16_t index,
-                                  std::uint16_t count, std::span<const std::uint8_t> data);
-[[nodiscard]] SimBytes ReadRequest(std::uint32_t address, std::uint16_t count);
-// The unit's answers.
-[[nodiscard]] SimBytes AckFrame(std::uint16_t index);
-[[nodiscard]] SimBytes RefusalFrame();

@@ -6,8 +6,14 @@
 // lib
 #include "support/process.h"
 
+// nlohmann-json
+#include <nlohmann/json.hpp>
+
 // Std
 #include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -26,17 +32,27 @@ TEST(Zpisim, HelpListsEveryOption) {
   const std::string help = p.Out();
   for (const char* option : {"--mode", "--kind", "--version2", "--firmware", "--restart-firmware", "--id", "--base",
                              "--text-a", "--text-b", "--image", "--ack-delay", "--restart-delay",
-                             "--announce-period", "--fault", "--quiet", "--help", "ZPITOOL_EXTRA_PORTS"}) {
+                             "--announce-period", "--fault", "--dump", "--quiet", "--help", "ZPITOOL_EXTRA_PORTS"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }
 
 TEST(Zpisim, ABadOptionIsReportedAndNothingRuns) {
-  ZpisimProcess p({"--fault", "melt@1"});
-  ASSERT_TRUE(p.Started());
-  EXPECT_EQ(p.Wait(10s), 2);
-  EXPECT_EQ(p.Out(), "");
-  EXPECT_NE(p.Err().find("melt@1"), std::string::npos);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"--fault", "melt@1"}, 2, "melt@1"},
+      {{"--dump", "/nonexistent/dump.json"}, 1, "--dump /nonexistent/dump.json: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    ZpisimProcess p(c.args);
+    ASSERT_TRUE(p.Started());
+    EXPECT_EQ(p.Wait(10s), c.status);
+    EXPECT_EQ(p.Out(), "");
+    EXPECT_NE(p.Err().find(c.says), std::string::npos) << p.Err();
+  }
 }
 
 TEST(Zpisim, PrintsItsDeviceAndAnnouncesUntilStopped) {
@@ -83,6 +99,38 @@ TEST(Zpisim, StopsOnInterruptAndExitsWhenUnplugged) {
     EXPECT_TRUE(tool.PumpUntil([&] { return tool.HungUp(); }, 2s));
     EXPECT_EQ(p.Wait(10s), 0);
   }
+}
+
+TEST(Zpisim, DumpsItsMemoryWhenItEnds) {
+  const std::string path = ::testing::TempDir() + "zpisim_dump.json";
+  ZpisimProcess p({"--dump", path, "-q"});
+  ASSERT_TRUE(p.Started());
+  const std::string device = p.Line(10s);
+  const auto written = EncodeConfigImage(Edited());
+  {
+    ToolSide tool(device);
+    ASSERT_TRUE(tool.NextFrame(2s));
+    for (const auto& frame : TransferFrames(CmdConfigBlock, 0x4000, written.image, written.trailer))
+      ASSERT_TRUE(tool.Ask(frame));
+    SimBytes firmware(100);
+    std::iota(firmware.begin(), firmware.end(), std::uint8_t{7});  // exclusive OR 0x6C, sum 5650
+    for (const auto& frame : TransferFrames(CmdFirmwareBlock, 0xBEEF, firmware, {0x6C, 0x00, 0x00, 0x16, 0x12}))
+      ASSERT_TRUE(tool.Ask(frame));
+  }
+  p.Signal(SIGTERM);
+  ASSERT_EQ(p.Wait(10s), 0);
+  std::ifstream in(path);
+  const auto dump = nlohmann::json::parse(in, nullptr, false);
+  ASSERT_FALSE(dump.is_discarded()) << path;
+  std::string hex;
+  for (const std::uint8_t b : written.image) {
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", b);
+    hex += digits;
+  }
+  EXPECT_EQ(dump.value("configuration", ""), hex);
+  EXPECT_EQ(dump["firmware"], (nlohmann::json{{"length", 100}, {"xor", 0x6C}, {"sum", 5650}}));
+  std::remove(path.c_str());
 }
 
 }  // namespace
