@@ -3,6 +3,7 @@
 // Qt
 #include <QDate>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -46,18 +47,35 @@ QMessageBox::Icon ToQtIcon(MsgIcon icon) {
 
 void ProcessMessages() { QCoreApplication::processEvents(); }
 
-MsgResult ShowMessageBox(const QString& text, const QString& title, MsgIcon icon, MsgButtons buttons) {
+MsgResult ShowMessageBox(const QString& text, const QString& title, MsgIcon icon, MsgButtons buttons,
+                         MsgWindow window) {
   if (const auto& hook = MessageBoxHook())
-    return hook(MessageBoxCall{text, title, icon, buttons});
+    return hook(MessageBoxCall{text, title, icon, buttons, window});
 
-  // No owner window: the box is a top-level window of its own.
+  // No owner window: the box is a top-level window of its own, and it does not keep the
+  // application alive once the main window has closed.
   QString shown = text;
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QMessageBox box(ToQtIcon(icon), title, shown,
                   buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
-  const int answer = box.exec();
+  box.setAttribute(Qt::WA_QuitOnClose, false);
+  if (window == MsgWindow::Blocked) {
+    box.exec();
+  } else {
+    // Not modal: the main window keeps taking input while this handler waits for the answer
+    // in a loop of its own. The loop ends with the box, or at once when the application is
+    // ending (its windows are closed and every loop is told to end).
+    box.setWindowModality(Qt::NonModal);
+    QEventLoop loop;
+    QObject::connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    loop.exec();
+  }
+  const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
   if (buttons == MsgButtons::YesNo)
-    return answer == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
+    return pressed == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
   return MsgResult::Ok;
 }
 

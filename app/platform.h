@@ -22,17 +22,24 @@ void ProcessMessages();
 enum class MsgIcon { None, Warning, Error, Information };
 enum class MsgButtons { Ok, YesNo };
 enum class MsgResult { Ok, Yes, No };
+// The main window while a box waits for its answer: it keeps taking input (the service's
+// boxes, the update offer), or it takes none until the box is answered (a refused field).
+enum class MsgWindow { Usable, Blocked };
 
 struct MessageBoxCall {
   QString text;
   QString title;
   MsgIcon icon = MsgIcon::None;
   MsgButtons buttons = MsgButtons::Ok;
+  MsgWindow window = MsgWindow::Usable;
 };
 
-// A modal box with no owner window. Returns the button pressed.
+// A box with no owner window. The caller waits here for the answer while the application's
+// messages run (timers, the port, and the main window's input unless it is blocked); closing
+// the main window ends the application and the boxes with it. Returns the button pressed (a
+// box closed without one answers Ok, or No to a question).
 MsgResult ShowMessageBox(const QString& text, const QString& title, MsgIcon icon = MsgIcon::None,
-                         MsgButtons buttons = MsgButtons::Ok);
+                         MsgButtons buttons = MsgButtons::Ok, MsgWindow window = MsgWindow::Usable);
 // Replaces the boxes (tests record them and answer); an empty hook restores the real boxes.
 void SetMessageBoxHook(std::function<MsgResult(const MessageBoxCall&)> hook);
 
