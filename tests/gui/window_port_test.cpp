@@ -1,8 +1,9 @@
 // The port connection through the window, on a pseudo-terminal listed by
 // ZPITOOL_EXTRA_PORTS: opening, closing by the button and by Timer2, a held or missing port,
-// the unit unplugged, and the port list.
+// the unit unplugged, the port list, and a failure's box met inside the receive handler.
 #include "support/gui_support.h"
 #include "support/pty_pair.h"
+#include "support/unit_frames.h"
 
 // Qt
 #include <QElapsedTimer>
@@ -272,6 +273,26 @@ TEST_F(PortConnection, UnpluggingClosesThePortWithTheNormalClosePath) {
   EXPECT_FALSE(form->ButtonVCP->Down());
   EXPECT_FALSE(form->Timer2->isActive());
   EXPECT_EQ(boxes->Count(), 0u);
+}
+
+// A give-up met inside the receive handler (the tenth refusal) shows its box once the handler
+// has returned: under the box the port is heard.
+TEST_F(PortConnection, AFailureInsideTheReceiveHandlerLeavesThePortHeard) {
+  Click();
+  form->Engine().WriteConfig(DefaultConfig());
+  form->Timer1->stop();  // only the refusals tick the transfer
+  bool heard = false;
+  boxes->OnNextBox([&](const MessageBoxCall&) {
+    const std::uint8_t cut[] = {0xBC, 0x12, 0x02};
+    heard = pty.Write(cut) && WaitUntil([&] { return form->Engine().Transfer().Code10 == 1; });
+  });
+  for (std::uint32_t n = 1; n <= 10; ++n) {
+    ASSERT_TRUE(pty.Write(BuildFrame(CmdRefusal, {}, UnitToTool)));
+    ASSERT_TRUE(WaitUntil([&] { return form->Engine().Transfer().Nacks == n; })) << n;
+  }
+  ASSERT_TRUE(WaitUntil([&] { return boxes->Count() == 1; }));
+  EXPECT_EQ(boxes->Calls()[0].title, QStringLiteral("ERRO #0x02"));
+  EXPECT_TRUE(heard);
 }
 
 TEST_F(PortConnection, OpeningTheListSelectsTheFirstEntry) {
