@@ -4,9 +4,11 @@
 #include <QDate>
 #include <QDesktopServices>
 #include <QEventLoop>
+#include <QImage>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QStyleFactory>
 #include <QTime>
 #include <QTranslator>
@@ -15,6 +17,10 @@
 // Std
 #include <exception>
 #include <utility>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -114,6 +120,24 @@ void OpenUrl(const QString& address) {
 void SetOpenUrlHook(std::function<void(const QString&)> hook) { OpenUrlHook() = std::move(hook); }
 
 QString ExecutablePath() { return QCoreApplication::applicationFilePath(); }
+
+QColor ScrollBarColour() {
+#ifdef Q_OS_WIN
+  const COLORREF colour = ::GetSysColor(COLOR_SCROLLBAR);
+  return QColor(GetRValue(colour), GetGValue(colour), GetBValue(colour));
+#else
+  // No system colour of its own here, and no palette role either: the style paints the
+  // track from the palette in its own way. Take the middle of the track of a scroll bar as
+  // the style draws it, far from its slider.
+  QScrollBar bar(Qt::Horizontal);
+  bar.setPalette(QApplication::palette("QScrollBar"));
+  bar.setRange(0, 1000);
+  bar.setPageStep(1);
+  bar.resize(200, 17);
+  const QImage picture = bar.grab().toImage();
+  return picture.pixelColor(picture.width() * 3 / 4, picture.height() / 2);
+#endif
+}
 
 QTranslator* InstallQtTranslations(const QLocale& locale) {
   const QStringList folders{QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),

@@ -1,11 +1,13 @@
 #pragma once
 // The few verbs the handlers are written against, implemented on Qt: let pending window
 // messages run, owner-less message boxes, the standard error report, the date and time as
-// text, opening an address in the system's browser, and the executable's path. Tests
-// replace the message boxes, the clock text and the browser with recorders.
+// text, opening an address in the system's browser, the executable's path and the system's
+// scroll-bar colour. Tests replace the message boxes, the clock text and the browser with
+// recorders.
 
 // Qt
 #include <QApplication>
+#include <QColor>
 #include <QLocale>
 #include <QString>
 
@@ -75,6 +77,10 @@ void SetOpenUrlHook(std::function<void(const QString&)> hook);
 
 // Full path of the running executable.
 [[nodiscard]] QString ExecutablePath();
+
+// The system's scroll-bar colour: Windows' own; elsewhere the colour the application's style
+// gives a scroll bar's track.
+[[nodiscard]] QColor ScrollBarColour();
 
 // Qt's own texts (the message boxes' buttons) in the language of `locale`: Qt's "qtbase"
 // catalogue from a "translations" folder beside the executable, or else from Qt's own

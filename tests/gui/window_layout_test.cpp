@@ -26,6 +26,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 using WindowStart = WindowTest;
@@ -204,6 +208,32 @@ TEST_F(WindowStart, BackgroundIsTheMenuBarColour) {
       EXPECT_EQ(widget->palette().color(group, QPalette::Window), unusual) << widget->objectName().toStdString();
   const QImage picture = other->grab().toImage();
   EXPECT_EQ(picture.pixelColor(2, 400), unusual);  // left of the panel
+}
+
+// "USB" and "QR code" stand on the system's scroll-bar colour: Windows' own; elsewhere the
+// track of the scroll bars the window shows (the log's), whatever the platform's palette.
+TEST_F(WindowStart, UsbAndQrCodeLabelsTakeTheScrollBarColour) {
+  const auto background = [](const TForm1& f) {
+    EXPECT_TRUE(f.Label7->autoFillBackground());
+    EXPECT_EQ(f.Label8->palette().color(QPalette::Window), f.Label7->palette().color(QPalette::Window));
+    return f.Label7->palette().color(QPalette::Window);
+  };
+#ifdef _WIN32
+  const COLORREF system = ::GetSysColor(COLOR_SCROLLBAR);
+  EXPECT_EQ(background(*form), QColor(GetRValue(system), GetGValue(system), GetBValue(system)));
+#else
+  const QPalette platform = QApplication::palette("QScrollBar");
+  QPalette unusual = platform;
+  unusual.setColor(QPalette::Button, QColor(0x9A, 0xC8, 0x64));  // no style's default
+  QApplication::setPalette(unusual, "QScrollBar");
+  const std::unique_ptr<TForm1> other = MakeForm();
+  for (int i = 0; i < 120; ++i) other->Log->Add(QStringLiteral("linha"));  // a track above the slider
+  const QImage track = other->Log->verticalScrollBar()->grab().toImage();
+  QApplication::setPalette(platform, "QScrollBar");
+  const QColor drawn = track.pixelColor(track.width() / 2, track.height() / 4);
+  EXPECT_EQ(background(*other), drawn);
+  EXPECT_NE(background(*form), drawn);
+#endif
 }
 
 TEST_F(WindowStart, PortListEntriesAre13PixelsHigh) {
