@@ -84,6 +84,7 @@ TEST_F(Faults, SilenceDuringAWriteGivesUpAndLeavesTheUnitsMemoryAsItWas) {
     ASSERT_TRUE(WaitForBox("ERRO #0x02")) << Diagnose();
     EXPECT_EQ(boxes->Calls().back().text,
               "A operação não foi concluida!\r\nNacks = 0\r\nCode10 = 0\r\nCode15 = 0\r\nCode20 = 0");
+    EXPECT_EQ(boxes->Calls().back().icon, MsgIcon::None);
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(form->ProgressBar1->value(), 0);
     EXPECT_EQ(unit->Memory(), before);  // a half-written image never replaces the memory

@@ -24,6 +24,7 @@
 
 // Std
 #include <string>
+#include <tuple>
 #include <vector>
 
 #ifdef _WIN32
@@ -114,6 +115,68 @@ TEST_F(WindowStart, ControlsOutsideThePanelStandWhereTheLayoutPutsThem) {
       EXPECT_EQ(CaptionOf(widget), QString::fromUtf8(p.caption));
     }
   }
+}
+
+// Every caption and label text of the panel, group by group: the group's caption, then the
+// labels, boxes and buttons directly in it, in the order they are laid out.
+TEST_F(WindowStart, ThePanelsCaptionsAndLabels) {
+  using Texts = std::vector<const char*>;
+  const Texts buzzer{" ALERTA BUZZER ", "Entrada", "Saída", "Durante"};
+  const Texts event{" REGISTRAR EVENTO ", "Entrada", "Saída"};
+  const std::vector<std::pair<const char*, Texts>> table{
+      {"GB_Config",
+       {" CONFIGURAÇÕES ", "PING [s]:", "envio #ZPI", "RS232-A:", "rastreador", "RS232-B:", "periférico", "CONFIGURAR",
+        "preencher valores padrão", "listar comandos de configuração remota"}},
+      {"GB_VMX", {" VELOCIDADE ", "Velocidade máxima permitida [km/h]:", "Tempo validação [segundos]:"}},
+      {"GB_VMX_BZ", buzzer},
+      {"GB_VMX_EV", event},
+      {"GB_VCH", {" VELOCIDADE NA CHUVA ", "Velocidade máxima permitida [km/h]:", "Tempo validação [segundos]:"}},
+      {"GB_VCH_BZ", buzzer},
+      {"GB_VCH_EV", event},
+      {"GB_BGL",
+       {" CONDUÇÃO DESENGRENADA (banguela) ", "Velocidade mínima validação [km/h]:", "Rotação máxima validação [rpm]:",
+        "Tempo validação [segundos]:"}},
+      {"GB_BGL_IN", buzzer},
+      {"GB_BGL_OUT", event},
+      {"GB_ACP",
+       {" ACELERAÇÃO (aceleração brusca) ", "Aceleração máxima permitida [km/h.s]:", "ALERTA BUZZER",
+        "REGISTRAR EVENTO"}},
+      {"GB_ACN",
+       {" DESACELERAÇÃO (frenagem brusca) ", "Desaceleração máxima permitida [km/h.s]:", "ALERTA BUZZER",
+        "REGISTRAR EVENTO"}},
+      {"GB_RPX", {" ROTAÇÃO DO MOTOR ", "Rotação máxima permitida [rpm]:", "Tempo validação [segundos]:"}},
+      {"GB_RPX_IN", buzzer},
+      {"GB_RPX_OUT", event},
+      {"GB_OSC",
+       {" OCIOSIDADE DO MOTOR (funcionando parado) ", "Tempo máximo permitido para\nociosidade do motor [minutos]:",
+        "Tempo de exceção para\nmanobras rápidas [segundos]:"}},
+      {"GB_OSC_IN", buzzer},
+      {"GB_OSC_OUT", event},
+      {"GB_EBK",
+       {" CONDUÇÃO EM FREIO MOTOR ", "Velocidade mínima validação [km/h]:", "Rotação mínima validação [rpm]:",
+        "Tempo validação [segundos]:"}},
+      {"GB_EBK_IN", {" ENTRADA ", "Registrar Evento", "Alerta Buzzer"}},
+      {"GB_EBK_OUT", {" SAÍDA ", "Registrar Evento", "Alerta Buzzer"}},
+  };
+  QStringList groups;
+  for (const auto& [name, texts] : table) {
+    const auto* group = form->findChild<QGroupBox*>(QString::fromLatin1(name));
+    ASSERT_NE(group, nullptr) << name;
+    QStringList shown{group->title()};
+    for (const QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      if (!qobject_cast<const QGroupBox*>(child) && !CaptionOf(child).isEmpty()) shown << CaptionOf(child);
+    QStringList expected;
+    for (const char* text : texts) expected << QString::fromUtf8(text);
+    EXPECT_EQ(shown, expected) << name;
+    groups << QString::fromLatin1(name);
+  }
+  // Not a group of the panel left out.
+  QStringList built{form->GB_Config->objectName(), form->GB_EBK->objectName()};
+  for (const QWidget* panel : {static_cast<QWidget*>(form->GB_Config), static_cast<QWidget*>(form->GB_EBK)})
+    for (const QGroupBox* group : panel->findChildren<QGroupBox*>()) built << group->objectName();
+  groups.sort();
+  built.sort();
+  EXPECT_EQ(groups, built);
 }
 
 TEST_F(WindowStart, EveryControlIsNamedAfterItsMember) {
@@ -269,6 +332,17 @@ TEST_F(WindowStart, StartStateOfTheHeaderAndTheReleasePanel) {
   EXPECT_EQ(form->ButtonVCP->icon().cacheKey(), form->ImageList1[1].cacheKey());
   EXPECT_EQ(form->VCP.CustomBaudRate(), 3686400);
   EXPECT_FALSE(form->VCP.Connected());
+  // The rest of the port's settings, as the window gives them.
+  const TComPort& vcp = form->VCP;
+  EXPECT_EQ(vcp.BaudRate, brCustom);
+  EXPECT_EQ(std::tie(vcp.DataBits, vcp.StopBits, vcp.Parity.Bits), std::make_tuple(dbEight, sbOneStopBit, prNone));
+  EXPECT_EQ(std::tie(vcp.FlowControl.ControlDTR, vcp.FlowControl.ControlRTS), std::make_tuple(dtrDisable, rtsDisable));
+  const TComTimeouts& limits = vcp.Timeouts;
+  EXPECT_EQ(std::tie(limits.ReadInterval, limits.ReadTotalMultiplier, limits.ReadTotalConstant,
+                     limits.WriteTotalMultiplier, limits.WriteTotalConstant),
+            std::make_tuple(200, 100, 100, 2, 2));
+  EXPECT_EQ(std::tie(vcp.Buffer.InputSize, vcp.Buffer.OutputSize), std::make_tuple(4096, 4096));
+  EXPECT_EQ(EventsToMask(vcp.Events), 0x05FFu);  // all ten
 }
 
 TEST_F(WindowStart, TheTwoPicturesAreUsbPlugsOf51Pixels) {
