@@ -17,7 +17,10 @@ void TForm1::B_SetConfigClick() {
   const ConfigPanelValues values = ReadPanelValues(*this);
   const PanelCheck check = CheckConfigPanel(values);
   if (!check.record) {
-    ShowMessageBox(QString::fromStdString(check.message), QStringLiteral("Erro"), MsgIcon::Warning, MsgButtons::Ok);
+    // The window takes no input until OK: the field is emptied then, so nothing may change
+    // the panel or start another write under the box.
+    ShowMessageBox(QString::fromStdString(check.message), QStringLiteral("Erro"), MsgIcon::Warning, MsgButtons::Ok,
+                   MsgWindow::Blocked);
     if (check.failedEdit) PanelEdit(*this, *check.failedEdit)->clear();
     return;
   }

@@ -4,11 +4,13 @@
 // read) and the three buttons beyond the right edge.
 #include "app/form1.h"
 #include "app/platform.h"
+#include "app/window_front_end.h"
 #include "service/service_engine.h"
 
 #include <vector>
 
 void TForm1::VCPRxChar(int Count) {
+  const TWindowFrontEnd::Receiving receiving(*frontEnd_);
   ProcessMessages();
   // A delayed close may have fallen due just now: the port is gone, and so are its bytes.
   if (!VCP.Connected()) return;

@@ -5,6 +5,7 @@
 // lib
 #include "app/controls.h"
 #include "app/fonts.h"
+#include "app/platform.h"
 #include "update/tool_version.h"
 #include "config/config_fields.h"
 
@@ -26,7 +27,6 @@
 namespace {
 
 const QColor Grey{128, 128, 128};
-const QColor ScrollBarColour{200, 200, 200};
 
 // Text in the given colour while enabled; a disabled control keeps the style's grey.
 QPalette TextPalette(const QColor& text) {
@@ -371,9 +371,10 @@ void TForm1::BuildControls() {
   Edit2 = Place<QLineEdit>(GroupBox2, "Edit2", 5, 74, 164, 21);
   Edit2->setReadOnly(true);
   Edit2->setAccessibleName(QStringLiteral("QR code"));
+  // The two labels stand on the system's scroll-bar colour.
   for (TClickLabel* label : {Label7, Label8}) {
     QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, ScrollBarColour);
+    palette.setColor(QPalette::Window, ScrollBarColour());
     label->setPalette(palette);
     label->setAutoFillBackground(true);
   }

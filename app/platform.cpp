@@ -3,9 +3,12 @@
 // Qt
 #include <QDate>
 #include <QDesktopServices>
+#include <QEventLoop>
+#include <QImage>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QStyleFactory>
 #include <QTime>
 #include <QTranslator>
@@ -14,6 +17,10 @@
 // Std
 #include <exception>
 #include <utility>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -46,18 +53,35 @@ QMessageBox::Icon ToQtIcon(MsgIcon icon) {
 
 void ProcessMessages() { QCoreApplication::processEvents(); }
 
-MsgResult ShowMessageBox(const QString& text, const QString& title, MsgIcon icon, MsgButtons buttons) {
+MsgResult ShowMessageBox(const QString& text, const QString& title, MsgIcon icon, MsgButtons buttons,
+                         MsgWindow window) {
   if (const auto& hook = MessageBoxHook())
-    return hook(MessageBoxCall{text, title, icon, buttons});
+    return hook(MessageBoxCall{text, title, icon, buttons, window});
 
-  // No owner window: the box is a top-level window of its own.
+  // No owner window: the box is a top-level window of its own, and it does not keep the
+  // application alive once the main window has closed.
   QString shown = text;
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QMessageBox box(ToQtIcon(icon), title, shown,
                   buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok);
-  const int answer = box.exec();
+  box.setAttribute(Qt::WA_QuitOnClose, false);
+  if (window == MsgWindow::Blocked) {
+    box.exec();
+  } else {
+    // Not modal: the main window keeps taking input while this handler waits for the answer
+    // in a loop of its own. The loop ends with the box, or at once when the application is
+    // ending (its windows are closed and every loop is told to end).
+    box.setWindowModality(Qt::NonModal);
+    QEventLoop loop;
+    QObject::connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    loop.exec();
+  }
+  const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
   if (buttons == MsgButtons::YesNo)
-    return answer == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
+    return pressed == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
   return MsgResult::Ok;
 }
 
@@ -96,6 +120,24 @@ void OpenUrl(const QString& address) {
 void SetOpenUrlHook(std::function<void(const QString&)> hook) { OpenUrlHook() = std::move(hook); }
 
 QString ExecutablePath() { return QCoreApplication::applicationFilePath(); }
+
+QColor ScrollBarColour() {
+#ifdef Q_OS_WIN
+  const COLORREF colour = ::GetSysColor(COLOR_SCROLLBAR);
+  return QColor(GetRValue(colour), GetGValue(colour), GetBValue(colour));
+#else
+  // No system colour of its own here, and no palette role either: the style paints the
+  // track from the palette in its own way. Take the middle of the track of a scroll bar as
+  // the style draws it, far from its slider.
+  QScrollBar bar(Qt::Horizontal);
+  bar.setPalette(QApplication::palette("QScrollBar"));
+  bar.setRange(0, 1000);
+  bar.setPageStep(1);
+  bar.resize(200, 17);
+  const QImage picture = bar.grab().toImage();
+  return picture.pixelColor(picture.width() * 3 / 4, picture.height() / 2);
+#endif
+}
 
 QTranslator* InstallQtTranslations(const QLocale& locale) {
   const QStringList folders{QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),

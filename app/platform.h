@@ -1,11 +1,13 @@
 #pragma once
 // The few verbs the handlers are written against, implemented on Qt: let pending window
 // messages run, owner-less message boxes, the standard error report, the date and time as
-// text, opening an address in the system's browser, and the executable's path. Tests
-// replace the message boxes, the clock text and the browser with recorders.
+// text, opening an address in the system's browser, the executable's path and the system's
+// scroll-bar colour. Tests replace the message boxes, the clock text and the browser with
+// recorders.
 
 // Qt
 #include <QApplication>
+#include <QColor>
 #include <QLocale>
 #include <QString>
 
@@ -22,17 +24,24 @@ void ProcessMessages();
 enum class MsgIcon { None, Warning, Error, Information };
 enum class MsgButtons { Ok, YesNo };
 enum class MsgResult { Ok, Yes, No };
+// The main window while a box waits for its answer: it keeps taking input (the service's
+// boxes, the update offer), or it takes none until the box is answered (a refused field).
+enum class MsgWindow { Usable, Blocked };
 
 struct MessageBoxCall {
   QString text;
   QString title;
   MsgIcon icon = MsgIcon::None;
   MsgButtons buttons = MsgButtons::Ok;
+  MsgWindow window = MsgWindow::Usable;
 };
 
-// A modal box with no owner window. Returns the button pressed.
+// A box with no owner window. The caller waits here for the answer while the application's
+// messages run (timers, the port, and the main window's input unless it is blocked); closing
+// the main window ends the application and the boxes with it. Returns the button pressed (a
+// box closed without one answers Ok, or No to a question).
 MsgResult ShowMessageBox(const QString& text, const QString& title, MsgIcon icon = MsgIcon::None,
-                         MsgButtons buttons = MsgButtons::Ok);
+                         MsgButtons buttons = MsgButtons::Ok, MsgWindow window = MsgWindow::Usable);
 // Replaces the boxes (tests record them and answer); an empty hook restores the real boxes.
 void SetMessageBoxHook(std::function<MsgResult(const MessageBoxCall&)> hook);
 
@@ -68,6 +77,10 @@ void SetOpenUrlHook(std::function<void(const QString&)> hook);
 
 // Full path of the running executable.
 [[nodiscard]] QString ExecutablePath();
+
+// The system's scroll-bar colour: Windows' own; elsewhere the colour the application's style
+// gives a scroll bar's track.
+[[nodiscard]] QColor ScrollBarColour();
 
 // Qt's own texts (the message boxes' buttons) in the language of `locale`: Qt's "qtbase"
 // catalogue from a "translations" folder beside the executable, or else from Qt's own

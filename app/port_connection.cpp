@@ -55,13 +55,18 @@ void TForm1::ButtonVCPClick() {
     ButtonVCP->SetDown(false);
   };
   if (ComboBox1->currentIndex() < 0) return stayClosed();
+  // What the click asks for is decided by the port as it was clicked: the pending messages
+  // may close or open it meanwhile (the delayed close, a click under a box), and a click
+  // that meant to close must not open it again. Whoever changed it has set the window.
+  const bool closing = VCP.Connected();
   VCP.Port = ComboBox1->currentText().toStdString();
   ProcessMessages();
+  if (VCP.Connected() != closing) return;
 
-  if (VCP.Connected()) {
+  if (closing) {
     VCP.SetConnected(false);
-    ButtonVCPState(false);
     ComboBox1->setEnabled(true);
+    ButtonVCPState(false);
     return;
   }
 
@@ -77,11 +82,14 @@ void TForm1::ButtonVCPClick() {
   }
   VCP.ClearBuffer(true, true);
   Timer2->stop();  // a close still pending was asked for by the previous connection
-  ButtonVCPState(true);
   ComboBox1->setEnabled(false);
+  ButtonVCPState(true);
 }
 
+// The state is set in full before pending messages run: a box may come up while they run,
+// and a click under it must find the window as the port is.
 void TForm1::ButtonVCPState(bool open) {
+  ButtonVCP->setIcon(QIcon());
   if (open) {
     // The new connection starts clean before anything else runs: the unit may announce itself
     // while the pending messages below run, and its identity belongs to this connection (were
@@ -99,19 +107,15 @@ void TForm1::ButtonVCPState(bool open) {
     for (QCheckBox* box : ConfigChoiceBoxes)
       box->setChecked(false);
     Log->Add(QStringLiteral("Conexão aberta..."));
-    ButtonVCP->setIcon(QIcon());
-    ProcessMessages();
-    ButtonVCP->setIcon(ImageList1[0]);
   } else {
-    ButtonVCP->setIcon(QIcon());
-    ProcessMessages();
     ButtonVCP->AllowAllUp = true;
     ButtonVCP->SetDown(false);
     Log->Add(QStringLiteral("Conexão fechada..."));
-    ButtonVCP->setIcon(ImageList1[1]);
     B_SetConfig->setEnabled(false);
     B_RemConfig->setEnabled(true);
   }
+  ProcessMessages();
+  ButtonVCP->setIcon(ImageList1[VCP.Connected() ? 0 : 1]);  // the port as it is now
   ProcessMessages();
 }
 

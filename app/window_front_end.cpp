@@ -35,8 +35,24 @@ void TWindowFrontEnd::ProgressMax(int maximum) { form_.ProgressBar1->setMaximum(
 void TWindowFrontEnd::Progress(int position) { SetProgress(form_.ProgressBar1, position); }
 
 void TWindowFrontEnd::Failure(const ServiceFailure& failure) {
+  if (receiving_ > 0) {
+    waiting_.push_back(failure);
+    if (waiting_.size() == 1) ShowWhenReceiveEnds();
+    return;
+  }
   ShowMessageBox(QString::fromStdString(failure.text), QString::fromStdString(failure.title),
                  failure.warningIcon ? MsgIcon::Warning : MsgIcon::None);
+}
+
+void TWindowFrontEnd::ShowWhenReceiveEnds() {
+  QTimer::singleShot(0, &form_, [this] {
+    if (receiving_ > 0) return ShowWhenReceiveEnds();  // run from inside the handler: later
+    while (!waiting_.empty()) {
+      const ServiceFailure next = waiting_.front();
+      waiting_.pop_front();
+      Failure(next);
+    }
+  });
 }
 
 void TWindowFrontEnd::StartPacing(Pacer pacer) { TimerOf(form_, pacer)->start(); }

@@ -6,6 +6,9 @@
 // lib
 #include "service/service_engine.h"
 
+// Std
+#include <deque>
+
 class TForm1;
 
 class TWindowFrontEnd final : public ServiceFrontEnd {
@@ -32,6 +35,22 @@ class TWindowFrontEnd final : public ServiceFrontEnd {
   std::string DateTimeText() override;
   void ProcessMessages() override;
 
+  // While the receive handler runs, the port's event thread waits for it: a failure met there
+  // is shown as soon as the handler has returned, so the port is not held while the box waits.
+  class Receiving {
+   public:
+    explicit Receiving(TWindowFrontEnd& front) : front_(front) { ++front_.receiving_; }
+    ~Receiving() { --front_.receiving_; }
+    Receiving(const Receiving&) = delete;
+    Receiving& operator=(const Receiving&) = delete;
+
+   private:
+    TWindowFrontEnd& front_;
+  };
+
  private:
+  void ShowWhenReceiveEnds();
   TForm1& form_;
+  int receiving_ = 0;
+  std::deque<ServiceFailure> waiting_;  // failures met inside the receive handler
 };

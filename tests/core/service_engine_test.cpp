@@ -126,8 +126,10 @@ struct Step {
 
 // An engine with a recorder and a unit's configuration memory, driven by words:
 //   info K M.m | info operating | ack N | refusal | short | nostart | elsewhere | notice |
-//   answer K | outside | halfack | data6 | twoframes | tick | tick read | upload | read | write default |
-//   write ventora | jump | connect | close | open | unit invalid
+//   answer K | outside | halfack | data6 | twoframes | toolong | cut | badsum | tick | tick read |
+//   upload | read | write default | write ventora | jump | connect | close | open | unit invalid |
+//   counters (outputs "counters Nacks Code10 Code15 Code20");
+// a frame's words ending in " +" send one byte more in the same receive event.
 class Script {
  public:
   Recorder front;
@@ -140,47 +142,61 @@ class Script {
     engine.SeedTokenFallback(7);
   }
 
-  void Do(const std::string& words) {
+  void Do(std::string words) {
+    const bool trailing = words.ends_with(" +");
+    if (trailing) words.resize(words.size() - 2);
+    const auto receive = [&](std::vector<std::uint8_t> bytes) {
+      if (trailing) bytes.push_back(0x00);
+      engine.Receive(bytes);
+    };
     std::istringstream in(words);
     std::string verb, arg;
     in >> verb >> arg;
     if (verb == "info" && arg == "operating") {
-      engine.Receive(DeviceInfoFrame(Unit(4, 2, 46, 0)));
+      receive(DeviceInfoFrame(Unit(4, 2, 46, 0)));
     } else if (verb == "info") {
       unsigned major = 0, minor = 0;
       std::string version;
       in >> version;
       std::sscanf(version.c_str(), "%u.%u", &major, &minor);
-      engine.Receive(DeviceInfoFrame(Unit(static_cast<std::uint8_t>(std::stoi(arg)), static_cast<std::uint8_t>(major),
-                                          static_cast<std::uint8_t>(minor))));
+      receive(DeviceInfoFrame(Unit(static_cast<std::uint8_t>(std::stoi(arg)), static_cast<std::uint8_t>(major),
+                                   static_cast<std::uint8_t>(minor))));
     } else if (verb == "ack") {
-      engine.Receive(AckFrame(static_cast<std::uint16_t>(std::stoi(arg))));
+      receive(AckFrame(static_cast<std::uint16_t>(std::stoi(arg))));
     } else if (verb == "refusal") {
-      engine.Receive(BuildFrame(CmdRefusal, {}, UnitToTool));
+      receive(BuildFrame(CmdRefusal, {}, UnitToTool));
     } else if (verb == "short") {
-      engine.Receive(std::vector<std::uint8_t>{0xBC, 0x12, 0x02});
+      receive(std::vector<std::uint8_t>{0xBC, 0x12, 0x02});
     } else if (verb == "nostart") {
-      engine.Receive(std::vector<std::uint8_t>(9, 0x55));
+      receive(std::vector<std::uint8_t>(9, 0x55));
     } else if (verb == "elsewhere") {
-      engine.Receive(BuildFrame(CmdOperatingMode, {}, 0x11));
+      receive(BuildFrame(CmdOperatingMode, {}, 0x11));
     } else if (verb == "notice") {
-      engine.Receive(BuildFrame(CmdOperatingMode, {}, UnitToTool));
+      receive(BuildFrame(CmdOperatingMode, {}, UnitToTool));
     } else if (verb == "answer") {
-      engine.Receive(ReadAnswerFrame(memory, engine.DeviceInfo().ConfigBaseAddress,
-                                     static_cast<std::uint32_t>(std::stoi(arg))));
+      receive(ReadAnswerFrame(memory, engine.DeviceInfo().ConfigBaseAddress,
+                              static_cast<std::uint32_t>(std::stoi(arg))));
     } else if (verb == "outside") {  // an answer that would reach past the receive image
       std::vector<std::uint8_t> payload = ConfigReadRequestPayload(engine.DeviceInfo().ConfigBaseAddress + 2000, 40);
       payload.resize(payload.size() + 40, 0xEE);
-      engine.Receive(BuildFrame(CmdConfigRead, payload, UnitToTool));
+      receive(BuildFrame(CmdConfigRead, payload, UnitToTool));
     } else if (verb == "halfack") {  // an acknowledgement without its whole index
-      engine.Receive(BuildFrame(CmdAck, std::vector<std::uint8_t>{0x00}, UnitToTool));
+      receive(BuildFrame(CmdAck, std::vector<std::uint8_t>{0x00}, UnitToTool));
     } else if (verb == "data6") {
-      engine.Receive(BuildFrame(CmdConfigRead, ConfigReadRequestPayload(Base, 0), UnitToTool));
+      receive(BuildFrame(CmdConfigRead, ConfigReadRequestPayload(Base, 0), UnitToTool));
+    } else if (verb == "toolong") {  // a length field above 1019
+      receive({0xBC, 0x12, 0x02, 0x04, 0x00, 0x00, 0x01, 0x00});
+    } else if (verb == "cut") {  // a length field reaching past the bytes received
+      receive({0xBC, 0x12, 0x02, 0x00, 0x10, 0x00, 0x01, 0x00});
+    } else if (verb == "badsum") {
+      std::vector<std::uint8_t> ack = AckFrame(1);
+      ack.back() ^= 0x01;
+      receive(ack);
     } else if (verb == "twoframes") {
       std::vector<std::uint8_t> both = AckFrame(1);
       const std::vector<std::uint8_t> second = AckFrame(2);
       both.insert(both.end(), second.begin(), second.end());
-      engine.Receive(both);
+      receive(both);
     } else if (verb == "tick" && arg == "read") {
       engine.TickRead();
     } else if (verb == "tick") {
@@ -201,6 +217,10 @@ class Script {
       front.open = false;
     } else if (verb == "open") {
       front.open = true;
+    } else if (verb == "counters") {
+      const TransferState& t = engine.Transfer();
+      front.events.push_back("counters " + std::to_string(t.Nacks) + " " + std::to_string(t.Code10) + " " +
+                             std::to_string(t.Code15) + " " + std::to_string(t.Code20));
     } else {
       ADD_FAILURE() << "no such step: " << words;
     }
@@ -384,9 +404,13 @@ TEST(ServiceEngine, AnIdentityOnlyTakenInStartsNothing) {
 TEST(ServiceEngine, ASecondIdentityIsIgnoredUntilANewConnection) {
   Script s;
   s.Run({{"info 5 2.46", {"log ZPi v5.1.2.46\r\n" + std::string(IdLine), "identified"}},
-         {"info 4 2.46", {}},
-         {"connect", {}},
-         {"info 4 2.46", With({"log ZPi v4.1.2.46\r\n" + std::string(IdLine), "identified",
+         {"info 4 2.46 +", {}},
+         {"counters", {"counters 0 0 0 1"}},  // ignored, yet handled to its end: trailing bytes count
+         {"close", {}},
+         {"open", {}},
+         {"connect", {}}});
+  EXPECT_EQ(s.engine.DeviceInfo().Version[0], 5);  // the unit last heard, across the reconnect
+  s.Run({{"info 4 2.46", With({"log ZPi v4.1.2.46\r\n" + std::string(IdLine), "identified",
                                "log O ZPi está atualizado!"},
                               ReadStart)}});
   EXPECT_EQ(s.engine.DeviceInfo().Version[0], 4);
@@ -394,10 +418,12 @@ TEST(ServiceEngine, ASecondIdentityIsIgnoredUntilANewConnection) {
 
 TEST(ServiceEngine, OperatingModeGetsTheNoticeAndAClose) {
   Script s;
-  s.Run({{"info operating", With({"operating mode, identity"}, OperatingNotice)},
+  s.Run({{"info operating +", With({"operating mode, identity"}, OperatingNotice)},
+         {"counters", {"counters 0 0 0 0"}},  // an early end: no trailing bytes counted
          // The identity stays unhandled: the unit's next announcement is acted on.
          {"info 5 2.46", {"log ZPi v5.1.2.46\r\n" + std::string(IdLine), "identified"}},
-         {"notice", With({"operating mode"}, OperatingNotice)}});
+         {"notice", With({"operating mode"}, OperatingNotice)},
+         {"info 4 2.46", {}}});  // the notice left the identity handled
 }
 
 TEST(ServiceEngine, AConfigurationWriteClosesThePortOnlyForKinds4And41AtTheCarriedFirmware) {
@@ -453,7 +479,8 @@ TEST(ServiceEngine, AReadMeetingSilenceGivesUpWithAWarning) {
          {"tick read", resend},
          {"tick read", {}},
          {"tick read", {}},
-         {"tick read", {"stop read", "box ERRO #0x04: A operação não pode ser concluida! (!)", "progress 0"}}});
+         {"tick read", {"stop read", "box ERRO #0x04: A operação não pode ser concluida! (!)", "progress 0"}},
+         {"answer 1", {"progress 2"}}});  // the read no longer paces: nothing is asked for
 }
 
 TEST(ServiceEngine, RefusalsAndShortReadsTickATransferAndShowInItsGiveUp) {
@@ -465,6 +492,10 @@ TEST(ServiceEngine, RefusalsAndShortReadsTickATransferAndShowInItsGiveUp) {
          {"short", {}},
          {"nostart", {}},
          {"elsewhere", {"log Destino inválido!"}},
+         // Too long, cut short, a bad sum: dropped without a trace, and no tick.
+         {"toolong", {}},
+         {"cut", {}},
+         {"badsum", {}},
          {"tick", {"send 6 1/44", "progress 1"}},
          {"tick", {}},
          {"tick", {"send 6 1/44", "progress 1"}},
@@ -473,7 +504,15 @@ TEST(ServiceEngine, RefusalsAndShortReadsTickATransferAndShowInItsGiveUp) {
          {"tick",
           {"stop transfer",
            "box ERRO #0x02: A operação não foi concluida!\r\nNacks = 2\r\nCode10 = 1\r\nCode15 = 1\r\nCode20 = 0",
-           "progress 0"}}});
+           "progress 0"}},
+         // The counters start again with every read and every transfer.
+         {"read", ReadStart},
+         {"counters", {"counters 0 0 0 0"}},
+         {"refusal +", {}},
+         {"short", {}},
+         {"counters", {"counters 1 1 0 1"}},
+         {"write default", With({"stop read"}, WriteStart)},
+         {"counters", {"counters 0 0 0 0"}}});
 }
 
 TEST(ServiceEngine, RefusalsAndShortReadsDoNotTickARead) {
@@ -508,9 +547,10 @@ TEST(ServiceEngine, AcknowledgementsOutsideTheRunningFrame) {
 TEST(ServiceEngine, ReadAnswersOutOfOrderOrEmpty) {
   Script s;
   s.Run({{"read", ReadStart},
-         // Configuration data with L = 6 (no data byte) is ignored and counted nowhere; so
-         // are an answer that would land outside the receive image and a cut acknowledgement.
-         {"data6", {}},
+         // Configuration data with L = 6 (no data byte) is ignored and counted nowhere, not even
+         // as trailing bytes; so are an answer that would land outside the receive image and a
+         // cut acknowledgement.
+         {"data6 +", {}},
          {"outside", {}},
          {"halfack", {}},
          // The answer for block 5 arriving first ends the read with what the image holds.
@@ -555,6 +595,8 @@ TEST(ServiceEngine, ATransferAndAReadNeverRunTogether) {
   Script s;
   s.Run({{"read", ReadStart},
          {"write default", With({"stop read"}, WriteStart)},
+         // A second write while one runs: frame 1 of the new one, the pacer left ticking.
+         {"write ventora", {"max 44", "log Iniciando atualização...", "send 6 1/44", "progress 1"}},
          {"read", With({"stop transfer"}, ReadStart)}});
 }
 

@@ -129,15 +129,17 @@ TEST_F(ConfigPanelTest, WriteChecksEachField) {
       expectedSent[c.edit] = std::to_string(c.text.toUInt());
       EXPECT_EQ(PanelValuesOf(sent.record).Text, expectedSent.Text);
       EXPECT_EQ(form->Engine().TxConfig().trailer, MakeTrailer(form->Engine().TxConfig().image));
-      // The port is closed: the engine reports it.
+      // The port is closed: the engine reports it, with no icon.
       ASSERT_EQ(boxes->Count(), 1u);
       EXPECT_EQ(boxes->Calls()[0].title, "ERRO #0x01");
+      EXPECT_EQ(boxes->Calls()[0].icon, MsgIcon::None);
     } else {
       ASSERT_EQ(boxes->Count(), 1u);
       EXPECT_EQ(boxes->Calls()[0].text, QString::fromUtf8(c.message));
       EXPECT_EQ(boxes->Calls()[0].title, "Erro");
       EXPECT_EQ(boxes->Calls()[0].icon, MsgIcon::Warning);
       EXPECT_EQ(boxes->Calls()[0].buttons, MsgButtons::Ok);
+      EXPECT_EQ(boxes->Calls()[0].window, MsgWindow::Blocked);
       expectedPanel[c.edit].clear();
       ExpectNothingSent();
     }
@@ -280,6 +282,14 @@ TEST_F(ConfigPanelTest, ValidReadIsShown) {
   unit.RPX_Alerts = {.BZ_IN = false, .BZ_OUT = false, .BZ_WH = true, .EV_IN = true, .EV_OUT = false};
   unit.BZ_ACN = true;
   Click(form->B_SetDefaults);  // something else on the panel first
+  form->B_GetConfigClick();     // a read's start leaves no list item selected (the port is closed:
+  EXPECT_EQ(Panel().PingItem, -1);  // it ends at once, in a box with no icon)
+  EXPECT_EQ(Panel().A232Item, -1);
+  EXPECT_EQ(Panel().B232Item, -1);
+  ASSERT_EQ(boxes->Count(), 1u);
+  EXPECT_EQ(boxes->Calls()[0].title, "ERRO #0x03");
+  EXPECT_EQ(boxes->Calls()[0].icon, MsgIcon::None);
+  boxes->Clear();
   DeliverRead(EncodeConfigImage(unit).image);
   EXPECT_EQ(form->ED_VMX->text(), "200");
   EXPECT_EQ(Panel().Choices, PanelValuesOf(unit).Choices);
@@ -364,6 +374,20 @@ TEST_F(ConfigPanelTest, InvalidReadWritesAStockRecord) {
     EXPECT_FALSE(form->B_SetConfig->isEnabled());
     EXPECT_TRUE(ErrorBoxes().empty());
   }
+}
+
+// The write button comes back when a configuration has been written, not when an upload ends.
+TEST_F(ConfigPanelTest, AnUploadsEndLeavesTheWriteButtonAlone) {
+  TDeviceInfo old;
+  old.Mode = 1;
+  old.Version = {4, 1, 2, 45};
+  form->Engine().Receive(DeviceInfoFrame(old));  // starts the upload (the port is closed: a box)
+  form->Engine().Receive(AckFrame(1888));        // and its last frame is acknowledged
+  EXPECT_EQ(LogLines(*form).count(QString::fromUtf8("Atualização concluída com sucesso!")), 1);
+  EXPECT_FALSE(form->B_SetConfig->isEnabled());
+  form->Engine().WriteConfig(DefaultConfig());
+  form->Engine().Receive(AckFrame(44));
+  EXPECT_TRUE(form->B_SetConfig->isEnabled());
 }
 
 // ---- the remote command listing ----

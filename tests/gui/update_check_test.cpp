@@ -86,39 +86,6 @@ QUrl ClosedPort() {
 
 const QByteArray OwnToken = "#*$(002.046.066@@002.046.066)$*#";
 
-// Lets the real message boxes show from now on (until the recorder comes back), takes in
-// what the next one shows and presses `press` on it.
-class RealBox : public QObject {
- public:
-  explicit RealBox(QMessageBox::StandardButton press) {
-    SetMessageBoxHook({});
-    connect(&poll_, &QTimer::timeout, this, [this, press] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr || !box->isVisible()) return;
-      poll_.stop();
-      seen = true;
-      title = box->windowTitle();
-      text = box->text();
-      for (QMessageBox::StandardButton which : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok})
-        if (QAbstractButton* button = box->button(which))
-          buttons[which] = button->text().remove(u'&');
-      picture = box->grab().toImage();
-      box->button(press)->click();
-    });
-    poll_.start(10);
-  }
-
-  bool seen = false;
-  QString title;
-  QString text;
-  std::map<QMessageBox::StandardButton, QString> buttons;
-  QImage picture;
-
- private:
-  QTimer poll_;
-};
-
-
 class UpdateCheck : public ::testing::Test {
  protected:
   void SetUp() override {

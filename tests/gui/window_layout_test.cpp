@@ -24,7 +24,12 @@
 
 // Std
 #include <string>
+#include <tuple>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -110,6 +115,58 @@ TEST_F(WindowStart, ControlsOutsideThePanelStandWhereTheLayoutPutsThem) {
       EXPECT_EQ(CaptionOf(widget), QString::fromUtf8(p.caption));
     }
   }
+}
+
+// Every caption and label text of the panel, group by group: the group's caption, then the
+// labels, boxes and buttons directly in it, in the order they are laid out.
+TEST_F(WindowStart, ThePanelsCaptionsAndLabels) {
+  using Texts = std::vector<const char*>;
+  const char* const time = "Tempo validação [segundos]:";
+  std::vector<std::pair<const char*, Texts>> table{
+      {"GB_Config",
+       {" CONFIGURAÇÕES ", "PING [s]:", "envio #ZPI", "RS232-A:", "rastreador", "RS232-B:", "periférico", "CONFIGURAR",
+        "preencher valores padrão", "listar comandos de configuração remota"}},
+      {"GB_VMX", {" VELOCIDADE ", "Velocidade máxima permitida [km/h]:", time}},
+      {"GB_VCH", {" VELOCIDADE NA CHUVA ", "Velocidade máxima permitida [km/h]:", time}},
+      {"GB_BGL",
+       {" CONDUÇÃO DESENGRENADA (banguela) ", "Velocidade mínima validação [km/h]:", "Rotação máxima validação [rpm]:",
+        time}},
+      {"GB_ACP",
+       {" ACELERAÇÃO (aceleração brusca) ", "Aceleração máxima permitida [km/h.s]:", "ALERTA BUZZER", "REGISTRAR EVENTO"}},
+      {"GB_ACN",
+       {" DESACELERAÇÃO (frenagem brusca) ", "Desaceleração máxima permitida [km/h.s]:", "ALERTA BUZZER",
+        "REGISTRAR EVENTO"}},
+      {"GB_RPX", {" ROTAÇÃO DO MOTOR ", "Rotação máxima permitida [rpm]:", time}},
+      {"GB_OSC",
+       {" OCIOSIDADE DO MOTOR (funcionando parado) ", "Tempo máximo permitido para\nociosidade do motor [minutos]:",
+        "Tempo de exceção para\nmanobras rápidas [segundos]:"}},
+      {"GB_EBK",
+       {" CONDUÇÃO EM FREIO MOTOR ", "Velocidade mínima validação [km/h]:", "Rotação mínima validação [rpm]:", time}},
+      {"GB_EBK_IN", {" ENTRADA ", "Registrar Evento", "Alerta Buzzer"}},
+      {"GB_EBK_OUT", {" SAÍDA ", "Registrar Evento", "Alerta Buzzer"}},
+  };
+  for (const char* group : {"GB_VMX_BZ", "GB_VCH_BZ", "GB_BGL_IN", "GB_RPX_IN", "GB_OSC_IN"})
+    table.push_back({group, {" ALERTA BUZZER ", "Entrada", "Saída", "Durante"}});
+  for (const char* group : {"GB_VMX_EV", "GB_VCH_EV", "GB_BGL_OUT", "GB_RPX_OUT", "GB_OSC_OUT"})
+    table.push_back({group, {" REGISTRAR EVENTO ", "Entrada", "Saída"}});
+  QStringList listed;
+  for (const auto& [name, texts] : table) {
+    const auto* group = form->findChild<QGroupBox*>(QString::fromLatin1(name));
+    ASSERT_NE(group, nullptr) << name;
+    QStringList shown{group->title()}, expected;
+    for (const QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      if (!qobject_cast<const QGroupBox*>(child) && !CaptionOf(child).isEmpty()) shown << CaptionOf(child);
+    for (const char* text : texts) expected << QString::fromUtf8(text);
+    EXPECT_EQ(shown, expected) << name;
+    listed << QString::fromLatin1(name);
+  }
+  // No group of the panel left out.
+  QStringList built{"GB_Config", "GB_EBK"};
+  for (const QWidget* panel : {static_cast<QWidget*>(form->GB_Config), static_cast<QWidget*>(form->GB_EBK)})
+    for (const QGroupBox* group : panel->findChildren<QGroupBox*>()) built << group->objectName();
+  listed.sort();
+  built.sort();
+  EXPECT_EQ(listed, built);
 }
 
 TEST_F(WindowStart, EveryControlIsNamedAfterItsMember) {
@@ -206,6 +263,32 @@ TEST_F(WindowStart, BackgroundIsTheMenuBarColour) {
   EXPECT_EQ(picture.pixelColor(2, 400), unusual);  // left of the panel
 }
 
+// "USB" and "QR code" stand on the system's scroll-bar colour: Windows' own; elsewhere the
+// track of the scroll bars the window shows (the log's), whatever the platform's palette.
+TEST_F(WindowStart, UsbAndQrCodeLabelsTakeTheScrollBarColour) {
+  const auto background = [](const TForm1& f) {
+    EXPECT_TRUE(f.Label7->autoFillBackground());
+    EXPECT_EQ(f.Label8->palette().color(QPalette::Window), f.Label7->palette().color(QPalette::Window));
+    return f.Label7->palette().color(QPalette::Window);
+  };
+#ifdef _WIN32
+  const COLORREF system = ::GetSysColor(COLOR_SCROLLBAR);
+  EXPECT_EQ(background(*form), QColor(GetRValue(system), GetGValue(system), GetBValue(system)));
+#else
+  const QPalette platform = QApplication::palette("QScrollBar");
+  QPalette unusual = platform;
+  unusual.setColor(QPalette::Button, QColor(0x9A, 0xC8, 0x64));  // no style's default
+  QApplication::setPalette(unusual, "QScrollBar");
+  const std::unique_ptr<TForm1> other = MakeForm();
+  for (int i = 0; i < 120; ++i) other->Log->Add(QStringLiteral("linha"));  // a track above the slider
+  const QImage track = other->Log->verticalScrollBar()->grab().toImage();
+  QApplication::setPalette(platform, "QScrollBar");
+  const QColor drawn = track.pixelColor(track.width() / 2, track.height() / 4);
+  EXPECT_EQ(background(*other), drawn);
+  EXPECT_NE(background(*form), drawn);
+#endif
+}
+
 TEST_F(WindowStart, PortListEntriesAre13PixelsHigh) {
   form->ComboBox1->clear();
   form->ComboBox1->addItems({QStringLiteral("ttyACM0"), QStringLiteral("/dev/pts/12")});
@@ -239,6 +322,17 @@ TEST_F(WindowStart, StartStateOfTheHeaderAndTheReleasePanel) {
   EXPECT_EQ(form->ButtonVCP->icon().cacheKey(), form->ImageList1[1].cacheKey());
   EXPECT_EQ(form->VCP.CustomBaudRate(), 3686400);
   EXPECT_FALSE(form->VCP.Connected());
+  // The rest of the port's settings, as the window gives them.
+  const TComPort& vcp = form->VCP;
+  EXPECT_EQ(vcp.BaudRate, brCustom);
+  EXPECT_EQ(std::tie(vcp.DataBits, vcp.StopBits, vcp.Parity.Bits), std::make_tuple(dbEight, sbOneStopBit, prNone));
+  EXPECT_EQ(std::tie(vcp.FlowControl.ControlDTR, vcp.FlowControl.ControlRTS), std::make_tuple(dtrDisable, rtsDisable));
+  const TComTimeouts& limits = vcp.Timeouts;
+  EXPECT_EQ(std::tie(limits.ReadInterval, limits.ReadTotalMultiplier, limits.ReadTotalConstant,
+                     limits.WriteTotalMultiplier, limits.WriteTotalConstant),
+            std::make_tuple(200, 100, 100, 2, 2));
+  EXPECT_EQ(std::tie(vcp.Buffer.InputSize, vcp.Buffer.OutputSize), std::make_tuple(4096, 4096));
+  EXPECT_EQ(EventsToMask(vcp.Events), 0x05FFu);  // all ten
 }
 
 TEST_F(WindowStart, TheTwoPicturesAreUsbPlugsOf51Pixels) {

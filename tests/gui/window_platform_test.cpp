@@ -1,9 +1,11 @@
 // The platform layer and the small controls: the log's lines and colours, the standard error
-// report with its full-stop rule, failures escaping a handler, the hooks, the toggle button.
+// report with its full-stop rule, failures escaping a handler, the message boxes over the
+// window, the hooks, the toggle button.
 #include "support/gui_support.h"
 
 // lib
 #include "app/controls.h"
+#include "config/config_record.h"
 
 // Qt
 #include <QCoreApplication>
@@ -12,6 +14,8 @@
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMessageBox>
+#include <QTimer>
 #include <QTranslator>
 
 // Std
@@ -151,6 +155,57 @@ TEST(MessageBoxes, RecorderAnswersAsScripted) {
   ASSERT_EQ(boxes.Count(), 3u);
   EXPECT_EQ(boxes.Calls()[2].text, QStringLiteral("Parâmetro inválido!\r\n[Velocidade]"));  // as given
   EXPECT_EQ(boxes.Calls()[2].icon, MsgIcon::Warning);
+}
+
+// A failure's box has no owner and leaves the window usable: its handler waits for the OK
+// while the window takes clicks, and a second failure shows its own box over the first. A
+// refused field's box keeps the window's input from it until it is answered.
+TEST(MessageBoxes, AFailureLeavesTheWindowUsableARefusedFieldDoesNot) {
+  auto form = MakeForm();
+  form->Timer5Timer();  // the panel's fields empty
+  RealBox first(QMessageBox::Ok, [&](QMessageBox& box) {
+    EXPECT_EQ(box.parentWidget(), nullptr);
+    UserClick(form->B_SetDefaults);
+    EXPECT_EQ(form->ED_VMX->text(), QStringLiteral("120"));
+    RealBox second(QMessageBox::Ok, [&](QMessageBox&) { EXPECT_TRUE(box.isVisible()); });
+    form->B_GetConfigClick();  // the port is closed: the read fails at once
+    EXPECT_TRUE(second.pressed);
+    EXPECT_EQ(second.title, QStringLiteral("ERRO #0x03"));
+  });
+  form->Engine().WriteConfig(DefaultConfig());  // the port is closed: returns after the OK
+  EXPECT_TRUE(first.pressed);
+  EXPECT_FALSE(first.modal);
+  EXPECT_EQ(first.title, QStringLiteral("ERRO #0x01"));
+
+  form->ED_VMX->setText(QStringLiteral("151"));
+  RealBox refused(QMessageBox::Ok, [&](QMessageBox&) {
+    UserClick(form->B_SetVentora);  // taken by nobody: the preset does not reach the panel
+    EXPECT_EQ(form->ED_VMX->text(), QStringLiteral("151"));
+  });
+  form->B_SetConfigClick();
+  EXPECT_TRUE(refused.modal);
+  EXPECT_EQ(form->ED_VMX->text(), QString());  // emptied after the OK
+}
+
+// Closing the main window under a box ends the application: the box goes with it, the handler
+// that waited for it returns, and the loop ends.
+TEST(MessageBoxes, ClosingTheWindowUnderABoxEndsTheApplication) {
+  auto form = MakeForm();
+  bool returned = false;
+  RealBox box(QMessageBox::NoButton, [&](QMessageBox&) { form->close(); });
+  QTimer::singleShot(0, form.get(), [&] {
+    form->B_GetConfigClick();  // the port is closed: ERRO #0x03
+    returned = true;
+  });
+  QTimer watchdog;  // a loop that never ends fails the test instead of hanging it
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  watchdog.start(10000);
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_TRUE(box.seen);
+  EXPECT_TRUE(returned);
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    EXPECT_FALSE(qobject_cast<QMessageBox*>(widget) && widget->isVisible());
 }
 
 TEST(Platform, DateTimeTextAndUrlHooks) {

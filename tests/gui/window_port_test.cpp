@@ -1,11 +1,15 @@
 // The port connection through the window, on a pseudo-terminal listed by
 // ZPITOOL_EXTRA_PORTS: opening, closing by the button and by Timer2, a held or missing port,
-// the unit unplugged, and the port list.
+// the unit unplugged, the port list, and the button under a failure's box.
 #include "support/gui_support.h"
 #include "support/pty_pair.h"
+#include "support/unit_frames.h"
 
 // Qt
+#include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QPainter>
 
 // Std
 #include <atomic>
@@ -272,6 +276,106 @@ TEST_F(PortConnection, UnpluggingClosesThePortWithTheNormalClosePath) {
   EXPECT_FALSE(form->ButtonVCP->Down());
   EXPECT_FALSE(form->Timer2->isActive());
   EXPECT_EQ(boxes->Count(), 0u);
+}
+
+TDeviceInfo CurrentUnit() {
+  TDeviceInfo unit;
+  unit.Mode = 1;
+  unit.Id = {0x5A500001u, 0x00C0FFEEu, 0x00000246u};
+  unit.Version = {4, 1, 2, 46};
+  return unit;
+}
+
+// The window with a box over it, as the screen shows the two, for a person to look at. The
+// offscreen screen draws no window frames: a plain strip above the box carries its title.
+void SaveWindowWithBox(TForm1& form, QWidget& box, const QString& name) {
+  constexpr int TitleHeight = 20;
+  QImage picture = form.grab().toImage();
+  QPainter painter(&picture);
+  QPoint at = box.pos() - form.pos();
+  const QRect framed(at - QPoint(0, TitleHeight), box.size() + QSize(0, TitleHeight));
+  if (!picture.rect().contains(framed))
+    at = picture.rect().center() - box.rect().center();
+  const QRect title(at - QPoint(0, TitleHeight), QSize(box.width(), TitleHeight));
+  painter.fillRect(title, QColor(60, 60, 60));
+  painter.setPen(Qt::white);
+  painter.drawText(title.adjusted(6, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, box.windowTitle());
+  painter.drawImage(at, box.grab().toImage());
+  painter.drawRect(QRect(title.topLeft(), framed.size() - QSize(1, 1)));
+  painter.end();
+  const QString folder = QStringLiteral(ZPI_SCREENSHOT_DIR);
+  ASSERT_TRUE(QDir().mkpath(folder));
+  ASSERT_TRUE(picture.save(folder + u'/' + name));
+  std::printf("window with a box: %s/%s\n", qPrintable(folder), qPrintable(name));
+}
+
+// A failure's box leaves the window usable: under an "ERRO #0x02" the USB button closes the
+// port (and says so) and opens it again, the unit announces itself, and the read that then
+// meets silence shows its own box over the first.
+TEST_F(PortConnection, UnderAFailuresBoxTheWindowKeepsWorking) {
+  Click();
+  form->Timer1->setInterval(10);
+  form->Timer3->setInterval(10);
+  RealBox first(QMessageBox::Ok, [&](QMessageBox& box) {
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    UserClick(form->ButtonVCP);
+    EXPECT_FALSE(form->VCP.Connected());
+    EXPECT_EQ(LogLines(*form).last(), QStringLiteral("Conexão fechada..."));
+    SaveWindowWithBox(*form, box, QStringLiteral("error_box_port_closed.png"));
+    UserClick(form->ButtonVCP);
+    ASSERT_TRUE(form->VCP.Connected());
+    RealBox second(QMessageBox::Ok, [&](QMessageBox&) { EXPECT_TRUE(box.isVisible()); });
+    ASSERT_TRUE(pty.Write(DeviceInfoFrame(CurrentUnit())));
+    EXPECT_TRUE(WaitUntil([&] { return second.pressed; }));
+    EXPECT_EQ(second.title, QStringLiteral("ERRO #0x04"));
+  });
+  form->Engine().WriteConfig(DefaultConfig());  // nobody answers: given up after ten ticks
+  ASSERT_TRUE(WaitUntil([&] { return first.pressed; }));
+  EXPECT_EQ(first.title, QStringLiteral("ERRO #0x02"));
+  EXPECT_EQ(LogLines(*form), (QStringList{"Conexão aberta...", "ZPi v4.1.2.46", "Id: 00000246 00C0FFEE 5A500001",
+                                          "O ZPi está atualizado!", "Buscando configuração interna..."}));
+  EXPECT_TRUE(form->VCP.Connected());
+  EXPECT_FALSE(form->Timer1->isActive() || form->Timer3->isActive());
+}
+
+// A give-up met inside the receive handler (the tenth refusal) shows its box once the handler
+// has returned: under the box the port is heard.
+TEST_F(PortConnection, AFailureInsideTheReceiveHandlerLeavesThePortHeard) {
+  Click();
+  form->Engine().WriteConfig(DefaultConfig());
+  form->Timer1->stop();  // only the refusals tick the transfer
+  bool heard = false;
+  boxes->OnNextBox([&](const MessageBoxCall&) {
+    const std::uint8_t cut[] = {0xBC, 0x12, 0x02};
+    heard = pty.Write(cut) && WaitUntil([&] { return form->Engine().Transfer().Code10 == 1; });
+  });
+  for (std::uint32_t n = 1; n <= 10; ++n) {
+    ASSERT_TRUE(pty.Write(BuildFrame(CmdRefusal, {}, UnitToTool)));
+    ASSERT_TRUE(WaitUntil([&] { return form->Engine().Transfer().Nacks == n; })) << n;
+  }
+  ASSERT_TRUE(WaitUntil([&] { return boxes->Count() == 1; }));
+  EXPECT_EQ(boxes->Calls()[0].title, QStringLiteral("ERRO #0x02"));
+  EXPECT_TRUE(heard);
+}
+
+// A box that comes up while the button's own handler runs (a read's tick finding the port just
+// closed): a click under it that opens the port again leaves the window open, as the port is.
+TEST_F(PortConnection, AClickUnderABoxRaisedByTheButtonLeavesTheWindowAsThePortIs) {
+  Click();
+  form->Timer3->setInterval(0);  // ticks whenever messages run
+  form->B_GetConfigClick();
+  boxes->OnNextBox([&](const MessageBoxCall& call) {
+    EXPECT_EQ(call.title, QStringLiteral("ERRO #0x03"));
+    Click();
+  });
+  Click();  // closes; the tick that follows fails under the button's handler
+  ASSERT_EQ(boxes->Count(), 1u);
+  EXPECT_TRUE(form->VCP.Connected());
+  EXPECT_TRUE(form->ButtonVCP->Down());
+  EXPECT_FALSE(form->ButtonVCP->AllowAllUp);
+  EXPECT_EQ(form->ButtonVCP->icon().cacheKey(), form->ImageList1[0].cacheKey());
+  EXPECT_FALSE(form->ComboBox1->isEnabled());
+  EXPECT_EQ(LogLines(*form), QStringList{QStringLiteral("Conexão aberta...")});
 }
 
 TEST_F(PortConnection, OpeningTheListSelectsTheFirstEntry) {

@@ -1,12 +1,16 @@
 #include "gui_support.h"
 
 // Qt
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QPointer>
 #include <QDeadlineTimer>
 #include <QTest>
 #include <QTimer>
 
 // Std
+#include <algorithm>
 #include <cstdlib>
 
 std::unique_ptr<TForm1> MakeForm(bool keepVersionCheck) {
@@ -38,6 +42,41 @@ MessageBoxRecorder::~MessageBoxRecorder() {
   SetMessageBoxHook([](const MessageBoxCall& call) {
     return call.buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
   });
+}
+
+RealBox::RealBox(QMessageBox::StandardButton press, std::function<void(QMessageBox&)> whileUp) {
+  SetMessageBoxHook({});
+  // Boxes already taken by a RealBox; a box that comes up later is the next one.
+  static std::vector<QPointer<QMessageBox>> taken;
+  connect(&poll_, &QTimer::timeout, this, [this, press, whileUp = std::move(whileUp)] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box == nullptr || !box->isVisible() || std::count(taken.begin(), taken.end(), box) > 0) continue;
+      taken.emplace_back(box);
+      poll_.stop();
+      seen = true;
+      modal = QApplication::activeModalWidget() == box;
+      title = box->windowTitle();
+      text = box->text();
+      for (QMessageBox::StandardButton which : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok})
+        if (QAbstractButton* button = box->button(which))
+          buttons[which] = button->text().remove(u'&');
+      picture = box->grab().toImage();
+      const QPointer<QMessageBox> alive(box);
+      if (whileUp) whileUp(*box);
+      if (alive && alive->isVisible() && press != QMessageBox::NoButton) {
+        alive->button(press)->click();
+        pressed = true;
+      }
+      return;
+    }
+  });
+  poll_.start(5);
+}
+
+void UserClick(QWidget* widget) {
+  QWidget* window = widget->window();
+  QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, widget->mapTo(window, widget->rect().center()));
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

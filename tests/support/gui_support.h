@@ -4,6 +4,9 @@
 //  - MakeForm(): a fresh, shown TForm1 per test (it is Form1 while it lives);
 //  - MessageBoxRecorder: replaces the message boxes, records every call and answers with
 //    scripted results, so no test ever blocks on a modal box;
+//  - RealBox: lets the real boxes show and acts on the next one while it is up;
+//  - UserClick(): a click that comes in as the user's does, through the window (so a modal
+//    box keeps it from the window);
 //  - WaitUntil(): processes events until a condition holds or a deadline passes;
 //  - LogLines()/IdListLines(): the lines of the log and of the release list;
 //  - ScopedExtraPorts: sets ZPITOOL_EXTRA_PORTS (e.g. to a PtyPair's SlavePath()) for a scope;
@@ -22,6 +25,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QString>
@@ -33,6 +37,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -64,6 +69,29 @@ class MessageBoxRecorder {
   std::deque<MsgResult> answers_;
   std::function<void(const MessageBoxCall&)> onNext_;
 };
+
+// Lets the real message boxes show from now on (until a recorder is made again), waits for the
+// next box to come up, takes in what it shows, runs `whileUp` with the box still up and then
+// presses `press` on it (QMessageBox::NoButton: leaves it).
+class RealBox : public QObject {
+ public:
+  explicit RealBox(QMessageBox::StandardButton press, std::function<void(QMessageBox&)> whileUp = {});
+
+  bool seen = false;
+  bool pressed = false;
+  bool modal = false;  // the application's modal widget while it was up
+  QString title;
+  QString text;
+  std::map<QMessageBox::StandardButton, QString> buttons;
+  QImage picture;
+
+ private:
+  QTimer poll_;
+};
+
+// A left click at the middle of `widget` as the user's comes in: to its window, which hands it
+// on unless a modal box blocks it.
+void UserClick(QWidget* widget);
 
 // Processes events until `condition` holds (true) or `timeout` passes (false).
 [[nodiscard]] bool WaitUntil(const std::function<bool()>& condition,
