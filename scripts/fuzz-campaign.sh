@@ -3,7 +3,7 @@
 # executed a number of inputs (or for a time), growing its corpus in a folder outside the
 # repository, then prints per target the inputs executed, inputs per second, coverage (edges
 # reached by the seeds alone, then by seeds and grown corpus together), the new corpus entries
-# and any fault with its reproducer.
+# (after the corpus is merged down to what grows coverage) and any fault with its reproducer.
 #
 #   scripts/fuzz-campaign.sh [TARGET...]   frame, config_image, config_file, version_token,
 #                                          remote_commands, engine (all by default)
@@ -44,7 +44,7 @@ edges() {
   out=$("$program" -runs=0 -rss_limit_mb=4096 -artifact_prefix="$scratch/" "$scratch" "$@" 2>&1 |
         grep -a -o -m1 'INITED cov: [0-9]*' || true)
   rm -rf "$scratch"
-  echo "${out:+${out#INITED cov: }}${out:-?}"
+  if [ -n "$out" ]; then echo "${out#INITED cov: }"; else echo "?"; fi
 }
 # Corpus entries that are not copies of a seed or a regression input (files are named by SHA-1).
 grown() {
@@ -80,6 +80,15 @@ for t in "${targets[@]}"; do
   seconds=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN{printf "%.1f", b - a}')
   executed=$(awk '/^stat::number_of_executed_units:/{n += $2} END{print n + 0}' "$logs"/fuzz-*.log)
   rate=$(awk -v n="$executed" -v s="$seconds" 'BEGIN{printf "%.0f", (s > 0) ? n / s : 0}')
+  # Keep what grows coverage: the corpus merged into a fresh folder (libFuzzer also writes every
+  # shortened input beside the one it shortened) takes its place.
+  merged=$(mktemp -d "$base/$t.merging.XXXXXX")
+  if "$program" -merge=1 -timeout=10 -rss_limit_mb=4096 -artifact_prefix="$base/faults/$t-" \
+      "$merged" "$corpus" "${inputs[@]}" >"$logs/merge.log" 2>&1; then
+    rm -rf "$corpus" && mv "$merged" "$corpus"
+  else
+    rm -rf "$merged"
+  fi
   after=$(grown)
   corpusEdges=$(edges "$corpus" "${inputs[@]}")
   found=$(sed -n 's/.*Test unit written to //p' "$logs"/fuzz-*.log | sort -u)
