@@ -17,7 +17,39 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string Quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+// A key as JSON writes it: a line feed or a quote inside one stays on the message's line.
+std::string Quoted(std::string_view name) {
+  return Json(std::string(name)).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// The line of the text (from 1) that holds its byte at `position`.
+std::size_t LineAt(std::string_view text, std::size_t position) {
+  const auto upTo = text.begin() + static_cast<std::ptrdiff_t>(std::min(position, text.size()));
+  return 1 + static_cast<std::size_t>(std::count(text.begin(), upTo, '\n'));
+}
+
+// Where a text stops being JSON. The parser's refusal of a number beyond a double carries no
+// position (unlike its syntax errors); a pass that builds nothing finds it.
+class FirstFault final : public nlohmann::json_sax<Json> {
+ public:
+  std::size_t position = 0;
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return true; }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t at, const std::string&, const Json::exception&) override {
+    position = at;
+    return false;
+  }
+};
 
 // The panel's refusal on one line, after the key it refuses.
 std::string Refused(const NumericField& f, const Json& value) {
@@ -45,14 +77,16 @@ ConfigFileResult ParseConfigFile(std::string_view text) {
   ConfigFileResult out;
   std::vector<std::string>& errors = out.errors;
 
-  // The keys of the top object, to catch one given twice (a parser keeps only the last).
+  // The keys of the top object, to catch one given twice (a parser keeps only the last). A list
+  // or an object given as a value is refused whatever it holds, so a list or an object inside
+  // it is not kept: nesting thousands deep would otherwise be copied and freed recursively.
   std::set<std::string> seen, twice;
   const Json::parser_callback_t noteKeys = [&](int depth, Json::parse_event_t event, Json& parsed) {
     if (depth == 1 && event == Json::parse_event_t::key) {
       const std::string key = parsed.get<std::string>();
       if (!seen.insert(key).second) twice.insert(key);
     }
-    return true;
+    return depth < 2 || (event != Json::parse_event_t::object_start && event != Json::parse_event_t::array_start);
   };
   Json file;
   try {
@@ -60,9 +94,17 @@ ConfigFileResult ParseConfigFile(std::string_view text) {
   } catch (const Json::parse_error& e) {
     errors.push_back(std::string("not a JSON file: ") + e.what());
     return out;
+  } catch (const Json::out_of_range& e) {
+    FirstFault fault;
+    (void)Json::sax_parse(text.begin(), text.end(), &fault);
+    errors.push_back(std::string("not a JSON file: ") + e.what() + ", at line " +
+                     std::to_string(LineAt(text, fault.position)));
+    return out;
   }
   if (!file.is_object()) {
-    errors.emplace_back("not a configuration: the file must hold one JSON object");
+    const std::size_t start = text.find_first_not_of(" \t\r\n", text.starts_with("\xEF\xBB\xBF") ? 3 : 0);
+    errors.push_back("not a configuration: the file must hold one JSON object, and its value on line " +
+                     std::to_string(LineAt(text, start)) + " is " + TypeName(file));
     return out;
   }
   for (const std::string& key : twice) errors.push_back("key " + Quoted(key) + " is given more than once");
@@ -74,7 +116,9 @@ ConfigFileResult ParseConfigFile(std::string_view text) {
     return out;
   }
   if (!format->is_number_integer() || format->get<std::int64_t>() != ConfigFileFormat) {
-    errors.push_back("unsupported format " + format->dump() + " (this zpictl reads format 1)");
+    // A list or an object is named, not written out (what lies inside it was not kept).
+    errors.push_back("unsupported format " + (format->is_structured() ? TypeName(*format) : format->dump()) +
+                     " (this zpictl reads format 1)");
     return out;
   }
 

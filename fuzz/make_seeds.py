@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of the fuzz targets (fuzz/corpus/<target>/). Run it again after a
 change of the formats; libFuzzer grows its own corpus from these in the build directory."""
+import json
 import os
 import struct
 
@@ -23,6 +24,24 @@ def config_image(ping=180, a232=1152, b232=192):
         struct.pack(">H", 4500) + bytes([5, 11, 6, 7, 11, 40]) + struct.pack(">H", 900) + bytes([5])
     head = bytes([0xCA, 0xFE, 0xF0, 0xDA]) + struct.pack(">H", len(body)) + body
     return (head + (sum(head) & 0xFFFFFF).to_bytes(3, "big")).ljust(2032, b"\xff")
+
+
+def config_file(preset=False, **changes):
+    """A configuration file as zpictl writes it: the fields in image order, then the choices."""
+    numbers = dict(zip(["PING", "A232", "B232", "ACP", "ACN", "VMX", "TVMX", "VCH", "TVCH", "RPX", "TRPX", "TOSC",
+                        "XOSC", "VBGL", "RBGL", "TBGL"],
+                       [60, 115200, 19200, 11, 11, 100, 10, 80, 10, 4500, 5, 1, 7, 40, 900, 5] if preset else
+                       [180, 115200, 19200, 11, 11, 120, 5, 90, 5, 4500, 5, 6, 7, 40, 900, 5]))
+    # Per condition: buzzer and event at entry (and exit, and the buzzer during).
+    choices = {}
+    for group in ["ACP", "ACN"]:
+        choices["BZ_" + group], choices["EV_" + group] = not preset, True
+    for group in ["VMX", "VCH", "RPX", "OSC", "BGL"]:
+        for name, default, value in [("BZ_%s_IN", True, False), ("BZ_%s_OUT", False, False), ("BZ_%s_WH", False, False),
+                                     ("EV_%s_IN", True, True), ("EV_%s_OUT", False, True)]:
+            choices[name % group] = value if preset else default
+    fields = {"format": 1, **numbers, **choices, **changes}
+    return (json.dumps(fields, indent=2, ensure_ascii=False) + "\n").encode()
 
 
 def config_data(image, base=0x10000):
@@ -82,3 +101,18 @@ write("engine", "operating_mode", engine_steps(frame(4, device_info(mode=0)), fr
 write("engine", "noise", engine_steps(b"\xbc\x12\x02", b"\x55" * 9, frame(11, b"", 0x11), frame(3), 5, 5))
 write("engine", "panel_write_then_unplug", engine_steps(8, *([0] * 35), ack(1), 11, 5, 10, frame(4, device_info(kind=2))))
 write("engine", "read_then_write", engine_steps(frame(4, device_info()), answers[0], 8, *([7] * 35), 5, 7, 5))
+# Configuration files: accepted ones, each kind of refusal, and texts that are no configuration.
+default_file = config_file()
+write("config_file", "default", default_file)
+write("config_file", "ventora", config_file(preset=True))
+write("config_file", "compact_reordered", json.dumps(dict(reversed(json.loads(default_file).items())),
+                                                     separators=(",", ":")).encode())
+write("config_file", "crlf_bom", b"\xef\xbb\xbf" + default_file.replace(b"\n", b"\r\n"))
+write("config_file", "out_of_bounds", config_file(RBGL=1001, TOSC=0, PING=7, A232=9600))
+write("config_file", "wrong_types", config_file(VMX=-1, TVMX=1.5, VCH=None, RPX=[4500], BZ_ACP=1, EV_ACP="true"))
+write("config_file", "during_with_exit", config_file(BZ_RPX_OUT=True, BZ_RPX_WH=True))
+write("config_file", "unknown_and_twice", default_file.replace(b"{\n", b'{\n  "EXTRA": {"a": [1]},\n  "TBGL": 5,\n  "\\u00e7\\n": 0,\n', 1))
+write("config_file", "format_2", config_file(format=2))
+write("config_file", "missing_keys", b'{"format": 1, "PING": 180}')
+write("config_file", "not_an_object", b'\n  [1, "a", null]\n')
+write("config_file", "truncated", default_file[:200])

@@ -130,9 +130,17 @@ TEST(ConfigFile, EachRefusalNamesItsKey) {
       // The format, looked at first.
       {With("format", "\"1\""), "unsupported format \"1\" (this zpictl reads format 1)"},
       {With("format", "1.0"), "unsupported format 1.0 (this zpictl reads format 1)"},
+      {With("format", std::string(30000, '[') + std::string(30000, ']')),
+       "unsupported format a list (this zpictl reads format 1)"},
       {"{}", "missing key \"format\" (this zpictl reads format 1)"},
-      {"[]", "not a configuration: the file must hold one JSON object"},
+      // What is no configuration names the line it stops at; a key is written as JSON writes it.
+      {"[]", "not a configuration: the file must hold one JSON object, and its value on line 1 is a list"},
+      {"\xEF\xBB\xBF\r\n\n \"x\"",
+       "not a configuration: the file must hold one JSON object, and its value on line 3 is text"},
+      {"{\"format\": 1,\n\"PING\": 1e999}",
+       "not a JSON file: [json.exception.out_of_range.406] number overflow parsing '1e999', at line 2"},
       {"", "not a JSON file: *"},
+      {std::string(DefaultText()).insert(2, "\"a\\n\\\"b\": 0, "), "unknown key \"a\\n\\\"b\""},
       // The buzzer "during" at exit too.
       {ConfigFileText([] {
          ConfigRecord r = DefaultConfig();
