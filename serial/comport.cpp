@@ -227,8 +227,8 @@ class TComThread {
           TCustomComPort& port;
           std::uint64_t readBefore;
           int announced = 0;
-          ~Note() { port.NoteHandedOff(readBefore, announced); }
-        } note{port, port.ReadSoFar()};
+          ~Note() { port.rx_.AfterHandOff(readBefore, announced, [this] { return port.QueuedBytes(); }); }
+        } note{port, port.rx_.HandedOut()};
         port.CallRxChar(note.announced);
       });
     }
@@ -279,6 +279,7 @@ void TCustomComPort::SetConnected(bool value) {
 void TCustomComPort::Open() {
   if (connected_) return;
   CreateHandle();
+  rx_.Reset();
   connected_ = true;
   try {
     SetupComPort();

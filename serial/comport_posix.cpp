@@ -98,15 +98,7 @@ struct TCustomComPort::Os {
   int stopFd = -1;
   std::int32_t appliedRate = 0;
   TComTimeouts timeouts;  // as applied at opening
-  bool hungUp = false;    // UI thread: a read or write found the other side gone
-  // Bytes handed out by Read since opening; with the count waiting in the driver it tells
-  // the event thread whether anything arrived since it last looked.
-  std::atomic<std::uint64_t> readTotal{0};
-  // Bytes received that are not news: those handed out before the last handler ran plus
-  // those it was told of (written at the end of the hand-off, while the event thread waits
-  // for it), or the total when the event thread last looked.
-  std::uint64_t seen = 0;
-  bool watching = false;  // bytes were left unread: look again at a slow pace
+  bool hungUp = false;    // owner's thread: a read or write found the other side gone
 };
 
 void TCustomComPort::OsDeleter::operator()(Os* os) const {
@@ -156,9 +148,6 @@ void TCustomComPort::CreateHandle() {
   os_->fd = fd;
   os_->appliedRate = 0;
   os_->hungUp = false;
-  os_->readTotal = 0;
-  os_->seen = 0;
-  os_->watching = false;
 }
 
 void TCustomComPort::DestroyHandle() {
@@ -249,7 +238,7 @@ int TCustomComPort::Read(void* buffer, int count) {
     const ssize_t n = ::read(fd, out + got, static_cast<std::size_t>(count - got));
     if (n > 0) {
       got += static_cast<int>(n);
-      os_->readTotal += static_cast<std::uint64_t>(n);
+      rx_.Handed(static_cast<int>(n));
       lastByte = Clock::now();
       if (got == count) return got;
       continue;
@@ -356,44 +345,30 @@ void TCustomComPort::CloseStopSignal() {
   os_->stopFd = -1;
 }
 
+std::optional<std::uint64_t> TCustomComPort::QueuedBytes() const {
+  int waiting = 0;
+  if (os_->fd < 0 || ::ioctl(os_->fd, FIONREAD, &waiting) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(std::max(waiting, 0));
+}
+
 TCustomComPort::TLineEvent TCustomComPort::WaitLineEvent() {
-  Os& os = *os_;
+  const Os& os = *os_;
   for (;;) {
-    pollfd fds[2] = {{os.stopFd, POLLIN, 0}, {os.fd, static_cast<short>(os.watching ? 0 : POLLIN), 0}};
-    const int r = ::poll(fds, 2, os.watching ? WatchPeriodMs : -1);
+    const bool watching = rx_.Watching();
+    pollfd fds[2] = {{os.stopFd, POLLIN, 0}, {os.fd, static_cast<short>(watching ? 0 : POLLIN), 0}};
+    const int r = ::poll(fds, 2, watching ? WatchPeriodMs : -1);
     if (r < 0) {
       if (errno == EINTR) continue;
       return TLineEvent::Stop;  // a failed wait ends the thread
     }
     if (fds[0].revents) return TLineEvent::Stop;
-
-    // Read the counter before the queue: a read in between can only make the total look
-    // smaller, never announce bytes twice.
-    const std::uint64_t handedOut = os.readTotal;
-    int waiting = 0;
-    if (::ioctl(os.fd, FIONREAD, &waiting) != 0) return TLineEvent::HangUp;
-    const std::uint64_t total = handedOut + static_cast<std::uint64_t>(std::max(waiting, 0));
-
-    if (total > os.seen) return TLineEvent::RxChar;  // announced before a hang-up, too
+    switch (rx_.Look([this] { return QueuedBytes(); }, r > 0)) {
+      case TRxLook::News: return TLineEvent::RxChar;  // announced before a hang-up, too
+      case TRxLook::Gone: return TLineEvent::HangUp;
+      case TRxLook::Nothing: break;
+    }
     if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return TLineEvent::HangUp;
-    // Nothing new: bytes were read or discarded meanwhile, or "readable" meant nothing.
-    // Keep looking at a slow pace until the queue is empty, so a readable-but-empty
-    // port cannot spin the thread.
-    os.seen = total;
-    os.watching = waiting > 0 || (r > 0 && !os.watching);
   }
-}
-
-std::uint64_t TCustomComPort::ReadSoFar() const { return os_->readTotal; }
-
-void TCustomComPort::NoteHandedOff(std::uint64_t readBefore, int announced) {
-  Os& os = *os_;
-  os.seen = readBefore + static_cast<std::uint64_t>(std::max(announced, 0));
-  // Announced bytes still waiting: look again at a slow pace rather than on "readable".
-  const std::uint64_t handedOut = os.readTotal;
-  int waiting = 0;
-  if (os.fd < 0 || ::ioctl(os.fd, FIONREAD, &waiting) != 0) waiting = 0;
-  os.watching = waiting > 0 && handedOut + static_cast<std::uint64_t>(waiting) <= os.seen;
 }
 
 // ---- Port list -----------------------------------------------------------------------------

@@ -234,38 +234,108 @@ bool RunningUnderWine() {
 
 // ---- The system's side of the component ----------------------------------------------------
 
-struct TCustomComPort::Os {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  std::int32_t appliedRate = 0;
+namespace {
 
-  // The event thread's stop event and its line-event wait: an event of its own, the
-  // overlapped record and the mask that the driver fills in. They live as long as the
-  // component, so a wait still pending can never write into freed memory.
+// How one turn of the event thread's wait ended.
+enum class TWaitEnd {
+  Stop,   // the stop event, or a failed wait: the thread ends
+  Look,   // look at the input queue for news
+  Again,  // nothing to look at: wait again
+  Gone,   // the port no longer answers
+};
+
+// Whether the port still answers a question about its input queue.
+bool PortAnswers(HANDLE handle) {
+  DWORD errors = 0;
+  COMSTAT stat{};
+  return ::ClearCommError(handle, &errors, &stat) != 0;
+}
+
+// The event thread's wait: line events through an overlapped WaitCommEvent, or, where the
+// driver refuses that wait, a look at the input queue every WatchPeriodMs. The stop event,
+// the wait's own event, the overlapped record and the mask that the driver fills in live as
+// long as the component, so a wait still pending can never write into freed memory.
+struct TLineEventWait {
   HANDLE stopEvent = nullptr;
-  HANDLE waitEvent = nullptr;
-  OVERLAPPED waitOverlapped{};
-  DWORD waitMask = 0;
-  bool waitPending = false;
-  std::atomic<TComWaitMode> waitMode{TComWaitMode::None};  // read by tests from any thread
+  HANDLE event = nullptr;
+  OVERLAPPED overlapped{};
+  DWORD mask = 0;
+  bool pending = false;
+  std::atomic<TComWaitMode> mode{TComWaitMode::None};  // read by tests from any thread
   // Under Wine a driver can take the wait and never end it for received bytes (it counts
   // them with ioctls that a pseudo-terminal or a USB modem lacks): the input queue is then
   // looked at beside the pending wait, every WatchPeriodMs. Windows ends the wait itself.
-  DWORD pendingWaitLimit = INFINITE;
+  DWORD pendingLimit = INFINITE;
 
-  // Bytes handed out by Read since opening; with the count waiting in the driver it tells
-  // the event thread whether anything arrived since it last looked.
-  std::atomic<std::uint64_t> readTotal{0};
-  // Bytes received that are not news (see comport_posix.cpp: the same bookkeeping).
-  std::uint64_t seen = 0;
-  bool watching = false;  // bytes were left unread: look again at a slow pace
+  // The stop event for a period, then a look at the queue.
+  TWaitEnd Watch() const {
+    return ::WaitForSingleObject(stopEvent, WatchPeriodMs) == WAIT_TIMEOUT ? TWaitEnd::Look : TWaitEnd::Stop;
+  }
+
+  // Starts a line-event wait, or goes on with the pending one, until it ends or stops.
+  TWaitEnd ForLineEvent(HANDLE port) {
+    if (!pending) {
+      mask = 0;
+      ::ResetEvent(event);
+      if (!::WaitCommEvent(port, &mask, &overlapped)) {
+        if (::GetLastError() != ERROR_IO_PENDING) return Refused(port);
+        pending = true;
+      }
+    }
+    if (pending) {
+      // The stop event first: a stop wins over an event that came in at the same time.
+      const HANDLE objects[2] = {stopEvent, event};
+      const DWORD r = ::WaitForMultipleObjects(2, objects, FALSE, pendingLimit);
+      if (r == WAIT_TIMEOUT) return TWaitEnd::Look;  // the wait stays pending for the next turn
+      if (r != WAIT_OBJECT_0 + 1) return TWaitEnd::Stop;
+      DWORD ignored = 0;
+      if (!::GetOverlappedResult(port, &overlapped, &ignored, FALSE)) {
+        // Not over yet after all: look again shortly, still watching the stop event.
+        if (::GetLastError() == ERROR_IO_INCOMPLETE)
+          return ::WaitForSingleObject(stopEvent, 1) == WAIT_TIMEOUT ? TWaitEnd::Again : TWaitEnd::Stop;
+        pending = false;
+        return Refused(port);
+      }
+      pending = false;
+    }
+    // Of the line events only received characters matter; the others are waited for and
+    // dropped.
+    return (mask & EV_RXCHAR) ? TWaitEnd::Look : TWaitEnd::Again;
+  }
+
+  // The driver refused the line-event wait: a port that still answers is watched from now
+  // on; one that does not has gone away.
+  TWaitEnd Refused(HANDLE port) {
+    if (!PortAnswers(port)) return TWaitEnd::Gone;
+    mode = TComWaitMode::Watching;
+    return TWaitEnd::Again;
+  }
+
+  // Clears the mask, which ends a pending wait, and waits until the driver is done with it.
+  void End(HANDLE port) {
+    ::SetCommMask(port, 0);
+    if (!pending) return;
+    if (::WaitForSingleObject(event, EndWaitMs) != WAIT_OBJECT_0) ::CancelIoEx(port, &overlapped);
+    DWORD ignored = 0;
+    ::GetOverlappedResult(port, &overlapped, &ignored, TRUE);
+    pending = false;
+  }
+};
+
+}  // namespace
+
+struct TCustomComPort::Os {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::int32_t appliedRate = 0;
+  TLineEventWait wait;
 };
 
 void TCustomComPort::OsDeleter::operator()(Os* os) const {
   if (!os) return;
   if (os->handle != INVALID_HANDLE_VALUE) ::CloseHandle(os->handle);
-  if (os->waitPending && os->waitEvent) ::WaitForSingleObject(os->waitEvent, EndWaitMs);
-  if (os->waitEvent) ::CloseHandle(os->waitEvent);
-  if (os->stopEvent) ::CloseHandle(os->stopEvent);
+  if (os->wait.pending && os->wait.event) ::WaitForSingleObject(os->wait.event, EndWaitMs);
+  if (os->wait.event) ::CloseHandle(os->wait.event);
+  if (os->wait.stopEvent) ::CloseHandle(os->wait.stopEvent);
   delete os;
 }
 
@@ -273,7 +343,7 @@ std::unique_ptr<TCustomComPort::Os, TCustomComPort::OsDeleter> TCustomComPort::M
   return std::unique_ptr<Os, OsDeleter>(new Os);
 }
 
-TComWaitMode ComPortWaitMode(const TCustomComPort& port) { return port.os_->waitMode; }
+TComWaitMode ComPortWaitMode(const TCustomComPort& port) { return port.os_->wait.mode; }
 
 // ---- Message catalogue ---------------------------------------------------------------------
 
@@ -291,10 +361,7 @@ void TCustomComPort::CreateHandle() {
   if (handle == INVALID_HANDLE_VALUE) throw EComPort(CError_OpenFailed, ErrorCode(::GetLastError()));
   os_->handle = handle;
   os_->appliedRate = 0;
-  os_->readTotal = 0;
-  os_->seen = 0;
-  os_->watching = false;
-  os_->waitMode = TComWaitMode::None;
+  os_->wait.mode = TComWaitMode::None;
 }
 
 void TCustomComPort::DestroyHandle() {
@@ -350,7 +417,7 @@ int TCustomComPort::Read(void* buffer, int count) {
   DWORD transferred = 0;
   if (!WaitForAsync(handle, *async, transferred)) throw EComPort(CError_ReadFailed, ErrorCode(::GetLastError()));
   const int got = static_cast<int>(std::min<DWORD>(transferred, static_cast<DWORD>(count)));
-  os_->readTotal += static_cast<std::uint64_t>(got);
+  rx_.Handed(got);
   return got;
 }
 
@@ -401,154 +468,56 @@ void TCustomComPort::PurgeAtClose() {
 // ---- The event thread's wait ---------------------------------------------------------------
 
 void TCustomComPort::OpenStopSignal() {
-  Os& os = *os_;
+  TLineEventWait& wait = os_->wait;
   // The stop event (manual reset, unsignalled) and the wait's event (manual reset, signalled).
-  if (!os.stopEvent) os.stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!os.waitEvent) os.waitEvent = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  if (!os.stopEvent || !os.waitEvent) throw EComPort(CError_OpenFailed, ErrorCode(::GetLastError()));
-  ::ResetEvent(os.stopEvent);
-  os.waitOverlapped = OVERLAPPED{};
-  os.waitOverlapped.hEvent = os.waitEvent;
-  os.waitPending = false;
-  os.pendingWaitLimit = RunningUnderWine() ? WatchPeriodMs : INFINITE;
+  if (!wait.stopEvent) wait.stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!wait.event) wait.event = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  if (!wait.stopEvent || !wait.event) throw EComPort(CError_OpenFailed, ErrorCode(::GetLastError()));
+  ::ResetEvent(wait.stopEvent);
+  wait.overlapped = OVERLAPPED{};
+  wait.overlapped.hEvent = wait.event;
+  wait.pending = false;
+  wait.pendingLimit = RunningUnderWine() ? WatchPeriodMs : INFINITE;
   // A driver that takes no event mask is watched at a short period instead.
-  os.waitMode = ::SetCommMask(os.handle, EventsToMask(Events)) ? TComWaitMode::LineEvents : TComWaitMode::Watching;
+  wait.mode = ::SetCommMask(os_->handle, EventsToMask(Events)) ? TComWaitMode::LineEvents : TComWaitMode::Watching;
 }
 
 void TCustomComPort::SignalStop() {
-  if (!os_->stopEvent) return;
-  ::SetEvent(os_->stopEvent);
+  if (!os_->wait.stopEvent) return;
+  ::SetEvent(os_->wait.stopEvent);
   ::Sleep(0);
 }
 
 void TCustomComPort::CloseStopSignal() {
   // The events stay for the next opening; the thread has ended its wait.
-  if (os_->stopEvent) ::ResetEvent(os_->stopEvent);
+  if (os_->wait.stopEvent) ::ResetEvent(os_->wait.stopEvent);
 }
 
-namespace {
-
-enum class TNews { Nothing, RxChar, HangUp };
-
-}  // namespace
-
-TCustomComPort::TLineEvent TCustomComPort::WaitLineEvent() {
-  Os& os = *os_;
-
-  // Clears the mask, which ends a pending wait, and waits until the driver is done with it.
-  const auto endWait = [&os] {
-    ::SetCommMask(os.handle, 0);
-    if (!os.waitPending) return;
-    if (::WaitForSingleObject(os.waitEvent, EndWaitMs) != WAIT_OBJECT_0) ::CancelIoEx(os.handle, &os.waitOverlapped);
-    DWORD ignored = 0;
-    ::GetOverlappedResult(os.handle, &os.waitOverlapped, &ignored, TRUE);
-    os.waitPending = false;
-  };
-
-  // Whether bytes arrived that nobody was told of. Read the counter before the queue: a
-  // read in between can only make the total look smaller, never announce bytes twice.
-  const auto lookForNews = [&os]() -> TNews {
-    const std::uint64_t handedOut = os.readTotal;
-    DWORD errors = 0;
-    COMSTAT stat{};
-    if (!::ClearCommError(os.handle, &errors, &stat)) return TNews::HangUp;
-    const std::uint64_t total = handedOut + stat.cbInQue;
-    if (total > os.seen) return TNews::RxChar;
-    os.seen = total;
-    os.watching = stat.cbInQue > 0;
-    return TNews::Nothing;
-  };
-
-  // The driver refused the line-event wait: a port that still answers is watched at a
-  // short period from now on; one that does not has gone away.
-  const auto waitRefused = [&os]() -> std::optional<TLineEvent> {
-    DWORD errors = 0;
-    COMSTAT stat{};
-    if (!::ClearCommError(os.handle, &errors, &stat)) return TLineEvent::HangUp;
-    os.waitMode = TComWaitMode::Watching;
-    return std::nullopt;
-  };
-
-  for (;;) {
-    if (os.waitMode == TComWaitMode::Watching || os.watching) {
-      const DWORD r = ::WaitForSingleObject(os.stopEvent, WatchPeriodMs);
-      if (r != WAIT_TIMEOUT) {
-        endWait();
-        return TLineEvent::Stop;  // stopped, or a failed wait ends the thread
-      }
-      switch (lookForNews()) {
-        case TNews::RxChar: return TLineEvent::RxChar;
-        case TNews::HangUp: return TLineEvent::HangUp;
-        case TNews::Nothing: continue;
-      }
-    }
-
-    if (!os.waitPending) {
-      os.waitMask = 0;
-      ::ResetEvent(os.waitEvent);
-      if (!::WaitCommEvent(os.handle, &os.waitMask, &os.waitOverlapped)) {
-        if (::GetLastError() != ERROR_IO_PENDING) {
-          if (const auto end = waitRefused()) return *end;
-          continue;
-        }
-        os.waitPending = true;
-      }
-    }
-    if (os.waitPending) {
-      // The stop event first: a stop wins over an event that came in at the same time.
-      const HANDLE objects[2] = {os.stopEvent, os.waitEvent};
-      const DWORD r = ::WaitForMultipleObjects(2, objects, FALSE, os.pendingWaitLimit);
-      if (r == WAIT_TIMEOUT) {
-        // The wait stays pending for the next call; only the queue is looked at.
-        switch (lookForNews()) {
-          case TNews::RxChar: return TLineEvent::RxChar;
-          case TNews::HangUp: return TLineEvent::HangUp;
-          case TNews::Nothing: continue;
-        }
-      }
-      if (r != WAIT_OBJECT_0 + 1) {
-        endWait();
-        return TLineEvent::Stop;
-      }
-      DWORD ignored = 0;
-      if (!::GetOverlappedResult(os.handle, &os.waitOverlapped, &ignored, FALSE)) {
-        if (::GetLastError() == ERROR_IO_INCOMPLETE) {
-          // Not over yet after all: look again shortly, still watching the stop event.
-          if (::WaitForSingleObject(os.stopEvent, 1) != WAIT_TIMEOUT) {
-            endWait();
-            return TLineEvent::Stop;
-          }
-          continue;
-        }
-        os.waitPending = false;
-        if (const auto end = waitRefused()) return *end;
-        continue;
-      }
-      os.waitPending = false;
-    }
-    // Of the line events only received characters matter; the others are waited for and
-    // dropped.
-    if (!(os.waitMask & EV_RXCHAR)) continue;
-    switch (lookForNews()) {
-      case TNews::RxChar: return TLineEvent::RxChar;
-      case TNews::HangUp: return TLineEvent::HangUp;
-      case TNews::Nothing: continue;
-    }
-  }
-}
-
-std::uint64_t TCustomComPort::ReadSoFar() const { return os_->readTotal; }
-
-void TCustomComPort::NoteHandedOff(std::uint64_t readBefore, int announced) {
-  Os& os = *os_;
-  os.seen = readBefore + static_cast<std::uint64_t>(std::max(announced, 0));
-  // Announced bytes still waiting: look again at a slow pace rather than on each event.
-  const std::uint64_t handedOut = os.readTotal;
+std::optional<std::uint64_t> TCustomComPort::QueuedBytes() const {
   DWORD errors = 0;
   COMSTAT stat{};
-  const DWORD waiting =
-      os.handle != INVALID_HANDLE_VALUE && ::ClearCommError(os.handle, &errors, &stat) ? stat.cbInQue : 0;
-  os.watching = waiting > 0 && handedOut + waiting <= os.seen;
+  if (os_->handle == INVALID_HANDLE_VALUE || !::ClearCommError(os_->handle, &errors, &stat)) return std::nullopt;
+  return stat.cbInQue;
+}
+
+TCustomComPort::TLineEvent TCustomComPort::WaitLineEvent() {
+  TLineEventWait& wait = os_->wait;
+  for (;;) {
+    const bool watch = wait.mode == TComWaitMode::Watching || rx_.Watching();
+    switch (watch ? wait.Watch() : wait.ForLineEvent(os_->handle)) {
+      case TWaitEnd::Stop:
+        wait.End(os_->handle);
+        return TLineEvent::Stop;
+      case TWaitEnd::Gone: return TLineEvent::HangUp;
+      case TWaitEnd::Again: continue;
+      case TWaitEnd::Look: break;
+    }
+    switch (rx_.Look([this] { return QueuedBytes(); })) {
+      case TRxLook::News: return TLineEvent::RxChar;
+      case TRxLook::Gone: return TLineEvent::HangUp;
+      case TRxLook::Nothing: break;
+    }
+  }
 }
 
 // ---- Port list -----------------------------------------------------------------------------
