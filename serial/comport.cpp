@@ -45,6 +45,14 @@ TComEvents MaskToEvents(std::uint32_t mask) {
   return events;
 }
 
+// ---- Time limits ----------------------------------------------------------------------------
+
+std::optional<std::chrono::milliseconds> TotalLimit(std::int32_t multiplier, std::int32_t constant, int count) {
+  if (multiplier < 0 || constant < 0) return std::nullopt;
+  if (multiplier == 0 && constant == 0) return std::nullopt;
+  return std::chrono::milliseconds(static_cast<long long>(multiplier) * count + constant);
+}
+
 // ---- Errors ---------------------------------------------------------------------------------
 
 const char* ComErrorText(int code) {

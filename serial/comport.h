@@ -10,6 +10,7 @@
 
 // Std
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -70,6 +71,11 @@ struct TComTimeouts {
   std::int32_t WriteTotalMultiplier = 100;
   std::int32_t WriteTotalConstant = 1000;
 };
+
+// The total time limit of a read or write of `count` bytes, multiplier * count + constant;
+// none when both are 0 or either is -1.
+[[nodiscard]] std::optional<std::chrono::milliseconds> TotalLimit(std::int32_t multiplier, std::int32_t constant,
+                                                                  int count);
 
 // ---- Errors -----------------------------------------------------------------------------
 
@@ -243,8 +249,8 @@ class TCustomComPort {
   void SignalStop();         // owner's thread, any time
   void CloseStopSignal();    // owner's thread, after the event thread has ended
   TLineEvent WaitLineEvent();  // event thread: block until data, hang-up or stop
-  // Bytes waiting in the driver's input queue; empty when it cannot be asked (or is closed).
-  [[nodiscard]] std::optional<std::uint64_t> QueuedBytes() const;
+  // Bytes waiting in the driver's input queue (asked through the fault seam).
+  [[nodiscard]] TQueued QueuedBytes() const;
   void PurgeAtClose();       // owner's thread, closing: discard both queues, failures ignored
 
   bool connected_ = false;

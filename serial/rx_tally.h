@@ -8,13 +8,23 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <optional>
+
+// What the driver said when asked how many bytes wait in its input queue.
+struct TQueued {
+  enum Kind {
+    Count,   // `bytes` wait
+    Busy,    // not now (interrupted): ask again
+    Failed,  // `error`, the system's
+  } kind = Count;
+  std::uint64_t bytes = 0;
+  int error = 0;
+};
 
 // What a look at the input queue found.
 enum class TRxLook {
   News,     // bytes arrived that nobody was told of
   Nothing,  // nothing new (bytes were read or discarded meanwhile, or the wake meant nothing)
-  Gone,     // the queue could not be asked: the port no longer answers
+  Gone,     // the queue cannot be asked: the port no longer answers
 };
 
 class TRxTally {
@@ -24,6 +34,7 @@ class TRxTally {
     handedOut_ = 0;
     seen_ = 0;
     watching_ = false;
+    busyLooks_ = 0;
   }
 
   // Read handed out `n` bytes (any thread).
@@ -33,20 +44,27 @@ class TRxTally {
   [[nodiscard]] std::uint64_t HandedOut() const { return handedOut_; }
 
   // Event thread: whether bytes arrived that nobody was told of. `queued` asks the driver how
-  // many bytes wait (empty when it cannot). `ready` says the wake was a readiness that stays
-  // true while bytes wait (poll's "readable"): a wake that brought nothing new then goes on at
-  // the slow pace until the queue is empty, so a readable-but-empty port cannot spin the thread.
+  // many bytes wait; a busy driver is asked again at the slow pace, and one that fails, or is
+  // busy for PatientLooks looks in a row, has gone. `ready` says the wake was a readiness that
+  // stays true while bytes wait (poll's "readable"): a wake that brought nothing new then goes
+  // on at the slow pace until the queue is empty, so a readable-but-empty port cannot spin the
+  // thread.
   template <class Queued>
   TRxLook Look(Queued&& queued, bool ready = false) {
     // The counter before the queue: a read in between can only make the total look smaller,
     // never announce bytes twice.
     const std::uint64_t handedOut = handedOut_;
-    const std::optional<std::uint64_t> waiting = queued();
-    if (!waiting) return TRxLook::Gone;
-    const std::uint64_t total = handedOut + *waiting;
+    const TQueued waiting = queued();
+    if (waiting.kind == TQueued::Failed) return TRxLook::Gone;
+    if (waiting.kind == TQueued::Busy) {
+      watching_ = true;
+      return ++busyLooks_ >= PatientLooks ? TRxLook::Gone : TRxLook::Nothing;
+    }
+    busyLooks_ = 0;
+    const std::uint64_t total = handedOut + waiting.bytes;
     if (total > seen_) return TRxLook::News;
     seen_ = total;
-    watching_ = *waiting > 0 || ready;
+    watching_ = waiting.bytes > 0 || ready;
     return TRxLook::Nothing;
   }
 
@@ -58,7 +76,8 @@ class TRxTally {
     seen_ = readBefore + static_cast<std::uint64_t>(std::max(announced, 0));
     // Announced bytes still waiting: look again at a slow pace rather than on every wake.
     const std::uint64_t handedOut = handedOut_;
-    const std::uint64_t waiting = queued().value_or(0);
+    const TQueued queue = queued();
+    const std::uint64_t waiting = queue.kind == TQueued::Count ? queue.bytes : 0;
     watching_ = waiting > 0 && handedOut + waiting <= seen_;
   }
 
@@ -66,9 +85,12 @@ class TRxTally {
   [[nodiscard]] bool Watching() const { return watching_; }
 
  private:
+  static constexpr int PatientLooks = 10;
+
   std::atomic<std::uint64_t> handedOut_{0};
   // Bytes received that are not news: those handed out before the last handler ran plus those
   // it was told of, or the total when the event thread last looked.
   std::uint64_t seen_ = 0;
   bool watching_ = false;
+  int busyLooks_ = 0;  // looks in a row that found the driver busy
 };

@@ -7,7 +7,6 @@
 
 // Std
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 namespace {
@@ -20,6 +19,7 @@ struct Step {
     LookRacing,  // the owner reads n bytes after the look took the counter, before the queue
     HandOff,     // a handler told of the queue reads n of it, `during` more arrive meanwhile
     Silence,     // the queue can no longer be asked
+    Busy,        // the next n asks find the driver busy
   } op;
   int n = 0;
   int during = 0;
@@ -39,6 +39,13 @@ Step Look(TRxLook expect, bool watching, bool ready = false) {
 }
 Step Racing(int n, TRxLook expect) { return {Step::LookRacing, n, 0, false, expect}; }
 Step HandOff(int read, bool watching, int during = 0) { return {Step::HandOff, read, during, false, {}, watching}; }
+Step Busy(int n) { return {Step::Busy, n}; }
+// `n` looks that find nothing and go on slowly.
+std::vector<Step> Quiet(int n) { return std::vector<Step>(static_cast<std::size_t>(n), Look(TRxLook::Nothing, true)); }
+std::vector<Step> Then(std::vector<Step> a, const std::vector<Step>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 constexpr TRxLook News = TRxLook::News;
 constexpr TRxLook Nothing = TRxLook::Nothing;
@@ -51,13 +58,20 @@ TEST(RxTally, EachSequenceAnnouncesWhatIsNewOnce) {
        {Arrive(8), Look(News, false), HandOff(8, false), Look(Nothing, true, true), Look(Nothing, false)}},
       {"left unread is not news until more arrive",
        {Arrive(5), Look(News, false), HandOff(0, true), Look(Nothing, true), Arrive(3), Look(News, true)}},
-      {"partly read", {Arrive(10), Look(News, false), HandOff(4, true), Look(Nothing, true), Arrive(1), Look(News, true)}},
-      {"arriving while the handler runs is news at once", {Arrive(4), Look(News, false), HandOff(4, false, 9), Look(News, false)}},
+      {"partly read",
+       {Arrive(10), Look(News, false), HandOff(4, true), Look(Nothing, true), Arrive(1), Look(News, true)}},
+      {"arriving while the handler runs is news at once",
+       {Arrive(4), Look(News, false), HandOff(4, false, 9), Look(News, false)}},
       {"a read between the counter and the queue announces nothing",
        {Arrive(8), Look(News, false), HandOff(8, false), Arrive(5), Racing(5, Nothing)}},
       {"discarded unread does not hide the next bytes",
-       {Arrive(5), Look(News, false), HandOff(0, true), {Step::Purge}, Look(Nothing, false), Arrive(3), Look(News, false)}},
+       {Arrive(5), Look(News, false), HandOff(0, true), {Step::Purge}, Look(Nothing, false), Arrive(3),
+        Look(News, false)}},
       {"a queue that cannot be asked is a port gone", {Arrive(2), {Step::Silence}, Look(Gone, false)}},
+      {"a busy driver is asked again at the slow pace",
+       {Arrive(5), Busy(2), Look(Nothing, true), Look(Nothing, true), Look(News, true)}},
+      {"a driver busy for ten looks in a row has gone",
+       Then({Arrive(5), Busy(10)}, Then(Quiet(9), {Look(Gone, true)}))},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -65,9 +79,14 @@ TEST(RxTally, EachSequenceAnnouncesWhatIsNewOnce) {
     tally.Reset();
     std::uint64_t queue = 0;
     bool answers = true;
-    const auto queued = [&]() -> std::optional<std::uint64_t> {
-      if (!answers) return std::nullopt;
-      return queue;
+    int busy = 0;
+    const auto queued = [&]() -> TQueued {
+      if (!answers) return {TQueued::Failed, 0, 5};
+      if (busy > 0) {
+        --busy;
+        return {TQueued::Busy, 0, 4};
+      }
+      return {TQueued::Count, queue};
     };
     int at = 0;
     for (const Step& step : row.steps) {
@@ -76,6 +95,7 @@ TEST(RxTally, EachSequenceAnnouncesWhatIsNewOnce) {
         case Step::Arrive: queue += static_cast<std::uint64_t>(step.n); break;
         case Step::Purge: queue = 0; break;
         case Step::Silence: answers = false; break;
+        case Step::Busy: busy = step.n; break;
         case Step::Look: EXPECT_EQ(tally.Look(queued, step.ready), step.expect); break;
         case Step::LookRacing:
           EXPECT_EQ(tally.Look([&] {
