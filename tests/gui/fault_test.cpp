@@ -329,6 +329,9 @@ TEST_F(Faults, AHundredCyclesLeaveNothingBehind) {
     Connect();
     ASSERT_TRUE(WaitForLog("Leitura da configuração interna concluída!", 10s)) << "cycle " << cycle << "\n" << Diagnose();
     Disconnect();
+    // The unit notices the port closing only while it stays closed: it announces itself again
+    // on the next opening only after it has seen this one end.
+    ASSERT_TRUE(unit->WaitForConnected(false, 2s)) << "cycle " << cycle;
     ProcessMessages();
     if (cycle == 1) {  // after the first cycles have created what lives as long as the window
       fds = EntriesIn("/proc/self/fd");
