@@ -45,6 +45,14 @@ TComEvents MaskToEvents(std::uint32_t mask) {
   return events;
 }
 
+// ---- Time limits ----------------------------------------------------------------------------
+
+std::optional<std::chrono::milliseconds> TotalLimit(std::int32_t multiplier, std::int32_t constant, int count) {
+  if (multiplier < 0 || constant < 0) return std::nullopt;
+  if (multiplier == 0 && constant == 0) return std::nullopt;
+  return std::chrono::milliseconds(static_cast<long long>(multiplier) * count + constant);
+}
+
 // ---- Errors ---------------------------------------------------------------------------------
 
 const char* ComErrorText(int code) {
@@ -227,8 +235,8 @@ class TComThread {
           TCustomComPort& port;
           std::uint64_t readBefore;
           int announced = 0;
-          ~Note() { port.NoteHandedOff(readBefore, announced); }
-        } note{port, port.ReadSoFar()};
+          ~Note() { port.rx_.AfterHandOff(readBefore, announced, [this] { return port.QueuedBytes(); }); }
+        } note{port, port.rx_.HandedOut()};
         port.CallRxChar(note.announced);
       });
     }
@@ -279,6 +287,7 @@ void TCustomComPort::SetConnected(bool value) {
 void TCustomComPort::Open() {
   if (connected_) return;
   CreateHandle();
+  rx_.Reset();
   connected_ = true;
   try {
     SetupComPort();

@@ -1,16 +1,22 @@
 #pragma once
 // The serial port component: one port, fixed line settings, blocking reads and writes, and
-// an event thread that hands every received-data event to the user-interface thread.
-// Qt-free: the hand-off to the UI thread is the TComHandOff interface, which the window
-// implements with Qt and the tests with a plain loop.
+// an event thread that hands every received-data event to the port's owner.
+// Qt-free: the hand-off is the TComHandOff interface. The window's queued hand-off runs the
+// handlers on the owner's thread (the user-interface thread); TLockedHandOff runs them on the
+// port's own thread while the owner waits; tests use either with a plain loop.
+
+// lib
+#include "serial/rx_tally.h"
 
 // Std
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -66,6 +72,11 @@ struct TComTimeouts {
   std::int32_t WriteTotalConstant = 1000;
 };
 
+// The total time limit of a read or write of `count` bytes, multiplier * count + constant;
+// none when both are 0 or either is -1.
+[[nodiscard]] std::optional<std::chrono::milliseconds> TotalLimit(std::int32_t multiplier, std::int32_t constant,
+                                                                  int count);
+
 // ---- Errors -----------------------------------------------------------------------------
 
 enum EComPortCode {
@@ -96,7 +107,7 @@ class EComPort : public std::runtime_error {
 // The English text of a code, before the message-catalogue lookup.
 [[nodiscard]] const char* ComErrorText(int code);
 
-// ---- The hand-off to the user-interface thread ------------------------------------------
+// ---- The hand-off to the owner ----------------------------------------------------------
 
 // Receives a failure that a job raised, after the job's waiter has been released.
 using TComErrorSink = std::function<void(std::exception_ptr)>;
@@ -104,20 +115,21 @@ using TComErrorSink = std::function<void(std::exception_ptr)>;
 class TComHandOff {
  public:
   virtual ~TComHandOff() = default;
-  // Event thread: run `job` on the UI thread and block until it has run. Returns early,
-  // without waiting for the job, once `stop` is set (Interrupt wakes the wait), so a port
-  // closed from inside a running job cannot deadlock. A failure raised by the job releases
-  // the waiter first and then goes to `onError`, or out of RunQueued when that is empty.
+  // Event thread: have `job` run where the owner lets it (on the owner's thread, or on this
+  // one while the owner waits) and block until it has run. Returns early, without waiting
+  // for the job, once `stop` is set (Interrupt wakes the wait), so a port closed from inside
+  // a running job cannot deadlock. A failure raised by the job releases the waiter first and
+  // then goes to `onError`, or out of RunQueued when that is empty.
   virtual void RunAndWait(std::function<void()> job, const std::atomic<bool>& stop,
                           TComErrorSink onError = {}) = 0;
-  // UI thread: run the jobs queued so far.
+  // Owner's thread: run the jobs queued so far.
   virtual void RunQueued() = 0;
   // Wake a RunAndWait that should look at its stop flag again.
   virtual void Interrupt() = 0;
 };
 
 // A queue-based hand-off: RunAndWait queues the job and calls `wake`, which must make the
-// UI thread call RunQueued soon (the window posts a queued call; tests pump a loop).
+// owner's thread call RunQueued soon (the window posts a queued call; tests pump a loop).
 class TQueuedHandOff : public TComHandOff {
  public:
   explicit TQueuedHandOff(std::function<void()> wake);
@@ -178,7 +190,8 @@ class TCustomComPort {
   TComEvents Events = AllComEvents;
 
   // (sender, bytes waiting in the input queue); runs where the hand-off runs its jobs (the
-  // window's UI thread; the event thread itself under TLockedHandOff), one at a time.
+  // owner's thread under the queued hand-off; the event thread itself under TLockedHandOff,
+  // while the owner waits), one at a time.
   std::function<void(TCustomComPort&, int)> OnRxChar;
   // The other side hung up (unit unplugged). Runs through the hand-off as OnRxChar does,
   // once; the event thread then ends. Closing must not be done from inside it.
@@ -232,21 +245,20 @@ class TCustomComPort {
   void StopThread();
 
   // Operating-system side (comport_posix.cpp / comport_win32.cpp).
-  void OpenStopSignal();     // UI thread, before the event thread starts
-  void SignalStop();         // UI thread, any time
-  void CloseStopSignal();    // UI thread, after the event thread has ended
+  void OpenStopSignal();     // owner's thread, before the event thread starts
+  void SignalStop();         // owner's thread, any time
+  void CloseStopSignal();    // owner's thread, after the event thread has ended
   TLineEvent WaitLineEvent();  // event thread: block until data, hang-up or stop
-  // A received-data hand-off on the UI thread: the read count before it, and at its end
-  // the count announced to the handler; what the handler leaves of those is not news.
-  [[nodiscard]] std::uint64_t ReadSoFar() const;
-  void NoteHandedOff(std::uint64_t readBefore, int announced);
-  void PurgeAtClose();       // UI thread, closing: discard both queues, failures ignored
+  // Bytes waiting in the driver's input queue (asked through the fault seam).
+  [[nodiscard]] TQueued QueuedBytes() const;
+  void PurgeAtClose();       // owner's thread, closing: discard both queues, failures ignored
 
   bool connected_ = false;
   bool closing_ = false;
   std::int32_t customBaudRate_ = 9600;
   std::shared_ptr<TComHandOff> handOff_;
   std::unique_ptr<TComThread> thread_;
+  TRxTally rx_;              // what was received, handed out and announced
   struct Os;                 // the system's handle and what goes with it
   struct OsDeleter {
     void operator()(Os* os) const;

@@ -1,6 +1,7 @@
 // The serial port component's system side on Linux: the tty device, termios2 settings,
 // poll() time limits, the event thread's wait and the port list from /sys/class/tty.
 #include "serial/comport.h"
+#include "serial/comport_faults.h"
 
 // System
 #include <asm/termbits.h>  // termios2, BOTHER (not mixable with <termios.h>)
@@ -24,6 +25,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -32,8 +34,77 @@ using Clock = std::chrono::steady_clock;
 // While a handler has left bytes unread, the event thread looks for more this often instead
 // of waiting for "readable", which would be true at once and spin.
 constexpr int WatchPeriodMs = 10;
+// A wait that keeps failing for want of resources this many times in a row, a WatchPeriodMs
+// apart, leaves a port nobody can hear.
+constexpr int PatientWaits = 50;
 
 constexpr const char* TextDomain = "cport";
+
+// Errors that say "not now": the call did nothing and may be made again.
+bool IsTransient(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
+
+// Errors with which a tty whose device has gone away (USB unplugged) answers.
+bool PortIsGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
+// A zero-byte read is how a hung-up tty answers; it is one only when the port says so.
+bool HungUpNow(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+// ---- The system calls the fault seam covers --------------------------------------------------
+
+// The result a fault puts in place of a read() or write() of `n` bytes, with errno set; none
+// when the call is to be made (of `n` cut down, for a partial one).
+std::optional<ssize_t> FaultInstead(TComCall call, const std::string& port, std::size_t& n) {
+  const TComFault fault = ComFaultBefore(call, port);
+  switch (fault.kind) {
+    case TComFaultKind::None: break;
+    case TComFaultKind::Partial: n = std::min(n, static_cast<std::size_t>(std::max(fault.bytes, 1))); break;
+    case TComFaultKind::Empty: return 0;
+    case TComFaultKind::Interrupted: errno = EINTR; return -1;
+    case TComFaultKind::Busy: errno = EAGAIN; return -1;
+    case TComFaultKind::Gone: errno = fault.error ? fault.error : EIO; return -1;
+  }
+  return std::nullopt;
+}
+
+ssize_t ReadSome(int fd, const std::string& port, void* buffer, std::size_t n) {
+  if (const auto instead = FaultInstead(TComCall::Read, port, n)) return *instead;
+  return ::read(fd, buffer, n);
+}
+
+ssize_t WriteSome(int fd, const std::string& port, const void* buffer, std::size_t n) {
+  if (const auto instead = FaultInstead(TComCall::Write, port, n)) return *instead;
+  return ::write(fd, buffer, n);
+}
+
+// FIONREAD: 0 with the count, or -1 with errno set.
+int AskQueue(int fd, const std::string& port, int& waiting) {
+  const TComFault fault = ComFaultBefore(TComCall::Queued, port);
+  switch (fault.kind) {
+    case TComFaultKind::Empty: waiting = 0; return 0;
+    case TComFaultKind::Interrupted: errno = EINTR; return -1;
+    case TComFaultKind::Busy: errno = EAGAIN; return -1;
+    case TComFaultKind::Gone: errno = fault.error ? fault.error : EIO; return -1;
+    default: return ::ioctl(fd, FIONREAD, &waiting);
+  }
+}
+
+// The event thread's poll of the stop signal and the port; a device gone reports its hang-up.
+int PollLine(pollfd (&fds)[2], int timeoutMs, const std::string& port) {
+  const TComFault fault = ComFaultBefore(TComCall::Wait, port);
+  switch (fault.kind) {
+    case TComFaultKind::Empty: return 0;
+    case TComFaultKind::Interrupted: errno = EINTR; return -1;
+    case TComFaultKind::Busy: errno = EAGAIN; return -1;
+    case TComFaultKind::Gone:
+      fds[0].revents = 0;
+      fds[1].revents = POLLHUP | POLLERR;
+      return 1;
+    default: return ::poll(fds, 2, timeoutMs);
+  }
+}
 
 int PollOnce(int fd, short events, int timeoutMs) {
   pollfd p{fd, events, 0};
@@ -48,13 +119,11 @@ int MsUntil(Clock::time_point deadline) {
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
-// Total time limit mult * n + constant; none when both are 0 or either is -1 ("no limit").
 std::optional<Clock::time_point> TotalDeadline(Clock::time_point start, std::int32_t mult,
                                                std::int32_t constant, int count) {
-  if (mult < 0 || constant < 0) return std::nullopt;
-  if (mult == 0 && constant == 0) return std::nullopt;
-  const long long ms = static_cast<long long>(mult) * count + constant;
-  return start + std::chrono::milliseconds(ms);
+  const auto limit = TotalLimit(mult, constant, count);
+  if (!limit) return std::nullopt;
+  return start + *limit;
 }
 
 std::string DevicePath(const std::string& port) {
@@ -96,17 +165,10 @@ bool SetModemLine(int fd, int line, bool active) {
 struct TCustomComPort::Os {
   int fd = -1;
   int stopFd = -1;
+  std::string name;  // the port as it was opened, for the fault seam
   std::int32_t appliedRate = 0;
   TComTimeouts timeouts;  // as applied at opening
-  bool hungUp = false;    // UI thread: a read or write found the other side gone
-  // Bytes handed out by Read since opening; with the count waiting in the driver it tells
-  // the event thread whether anything arrived since it last looked.
-  std::atomic<std::uint64_t> readTotal{0};
-  // Bytes received that are not news: those handed out before the last handler ran plus
-  // those it was told of (written at the end of the hand-off, while the event thread waits
-  // for it), or the total when the event thread last looked.
-  std::uint64_t seen = 0;
-  bool watching = false;  // bytes were left unread: look again at a slow pace
+  bool hungUp = false;    // owner's thread: a read or write found the other side gone
 };
 
 void TCustomComPort::OsDeleter::operator()(Os* os) const {
@@ -154,11 +216,9 @@ void TCustomComPort::CreateHandle() {
     throw EComPort(CError_OpenFailed, error);
   }
   os_->fd = fd;
+  os_->name = Port;
   os_->appliedRate = 0;
   os_->hungUp = false;
-  os_->readTotal = 0;
-  os_->seen = 0;
-  os_->watching = false;
 }
 
 void TCustomComPort::DestroyHandle() {
@@ -246,22 +306,24 @@ int TCustomComPort::Read(void* buffer, int count) {
   int got = 0;
   Clock::time_point lastByte = start;
   for (;;) {
-    const ssize_t n = ::read(fd, out + got, static_cast<std::size_t>(count - got));
+    const ssize_t n = ReadSome(fd, os_->name, out + got, static_cast<std::size_t>(count - got));
     if (n > 0) {
       got += static_cast<int>(n);
-      os_->readTotal += static_cast<std::uint64_t>(n);
+      rx_.Handed(static_cast<int>(n));
       lastByte = Clock::now();
       if (got == count) return got;
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || errno == EIO) {
+    const int error = n < 0 ? errno : 0;
+    if (error == EINTR) continue;
+    if (n == 0 ? HungUpNow(fd) : PortIsGone(error)) {
       // The other side is gone. Bytes already in hand are returned; the next call fails.
       os_->hungUp = true;
       if (got > 0) return got;
-      throw EComPort(CError_ReadFailed, EIO);
+      throw EComPort(CError_ReadFailed, n == 0 ? EIO : error);
     }
-    if (errno != EAGAIN && errno != EWOULDBLOCK) throw EComPort(CError_ReadFailed, errno);
+    // Nothing there yet (a read that found nothing is no hang-up by itself).
+    if (n < 0 && !IsTransient(error)) throw EComPort(CError_ReadFailed, error);
     if (immediate) return got;
 
     int wait = -1;
@@ -289,18 +351,19 @@ int TCustomComPort::Write(const void* buffer, int count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
   int done = 0;
   for (;;) {
-    const ssize_t n = ::write(fd, in + done, static_cast<std::size_t>(count - done));
+    const ssize_t n = WriteSome(fd, os_->name, in + done, static_cast<std::size_t>(count - done));
     if (n > 0) {
       done += static_cast<int>(n);
       if (done == count) return done;
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EIO) {
+    const int error = n < 0 ? errno : 0;
+    if (error == EINTR) continue;
+    if (PortIsGone(error)) {
       os_->hungUp = true;
-      throw EComPort(CError_WriteFailed, EIO);
+      throw EComPort(CError_WriteFailed, error);
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) throw EComPort(CError_WriteFailed, errno);
+    if (n < 0 && !IsTransient(error)) throw EComPort(CError_WriteFailed, error);
     const int wait = total ? MsUntil(*total) : -1;
     if (wait == 0) return done;
     const int r = PollOnce(fd, POLLOUT, wait);
@@ -314,15 +377,17 @@ int TCustomComPort::Write(const void* buffer, int count) {
 
 int TCustomComPort::InputCount() {
   if (os_->fd < 0) throw EComPort(CError_ClearComFailed, EBADF);
-  int waiting = 0;
-  if (::ioctl(os_->fd, FIONREAD, &waiting) != 0) {
-    // A hung-up tty keeps nothing to read; the hang-up itself is announced and makes
-    // reads and writes fail.
-    if (errno != EIO) throw EComPort(CError_ClearComFailed, errno);
-    os_->hungUp = true;
-    return 0;
+  const TQueued queued = QueuedBytes();
+  switch (queued.kind) {
+    case TQueued::Count: return static_cast<int>(std::min<std::uint64_t>(queued.bytes, INT_MAX));
+    case TQueued::Busy: return 0;  // not now: the event thread looks again
+    case TQueued::Failed: break;
   }
-  return waiting;
+  // A hung-up tty keeps nothing to read; the hang-up itself is announced and makes reads and
+  // writes fail.
+  if (!PortIsGone(queued.error)) throw EComPort(CError_ClearComFailed, queued.error);
+  os_->hungUp = true;
+  return 0;
 }
 
 void TCustomComPort::ClearBuffer(bool input, bool output) {
@@ -356,44 +421,43 @@ void TCustomComPort::CloseStopSignal() {
   os_->stopFd = -1;
 }
 
-TCustomComPort::TLineEvent TCustomComPort::WaitLineEvent() {
-  Os& os = *os_;
-  for (;;) {
-    pollfd fds[2] = {{os.stopFd, POLLIN, 0}, {os.fd, static_cast<short>(os.watching ? 0 : POLLIN), 0}};
-    const int r = ::poll(fds, 2, os.watching ? WatchPeriodMs : -1);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return TLineEvent::Stop;  // a failed wait ends the thread
-    }
-    if (fds[0].revents) return TLineEvent::Stop;
-
-    // Read the counter before the queue: a read in between can only make the total look
-    // smaller, never announce bytes twice.
-    const std::uint64_t handedOut = os.readTotal;
-    int waiting = 0;
-    if (::ioctl(os.fd, FIONREAD, &waiting) != 0) return TLineEvent::HangUp;
-    const std::uint64_t total = handedOut + static_cast<std::uint64_t>(std::max(waiting, 0));
-
-    if (total > os.seen) return TLineEvent::RxChar;  // announced before a hang-up, too
-    if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return TLineEvent::HangUp;
-    // Nothing new: bytes were read or discarded meanwhile, or "readable" meant nothing.
-    // Keep looking at a slow pace until the queue is empty, so a readable-but-empty
-    // port cannot spin the thread.
-    os.seen = total;
-    os.watching = waiting > 0 || (r > 0 && !os.watching);
-  }
+TQueued TCustomComPort::QueuedBytes() const {
+  if (os_->fd < 0) return {TQueued::Failed, 0, EBADF};
+  int waiting = 0;
+  if (AskQueue(os_->fd, os_->name, waiting) == 0)
+    return {TQueued::Count, static_cast<std::uint64_t>(std::max(waiting, 0))};
+  const int error = errno;
+  return {IsTransient(error) ? TQueued::Busy : TQueued::Failed, 0, error};
 }
 
-std::uint64_t TCustomComPort::ReadSoFar() const { return os_->readTotal; }
-
-void TCustomComPort::NoteHandedOff(std::uint64_t readBefore, int announced) {
-  Os& os = *os_;
-  os.seen = readBefore + static_cast<std::uint64_t>(std::max(announced, 0));
-  // Announced bytes still waiting: look again at a slow pace rather than on "readable".
-  const std::uint64_t handedOut = os.readTotal;
-  int waiting = 0;
-  if (os.fd < 0 || ::ioctl(os.fd, FIONREAD, &waiting) != 0) waiting = 0;
-  os.watching = waiting > 0 && handedOut + static_cast<std::uint64_t>(waiting) <= os.seen;
+TCustomComPort::TLineEvent TCustomComPort::WaitLineEvent() {
+  const Os& os = *os_;
+  int failedWaits = 0;
+  for (;;) {
+    const bool watching = rx_.Watching();
+    pollfd fds[2] = {{os.stopFd, POLLIN, 0}, {os.fd, static_cast<short>(watching ? 0 : POLLIN), 0}};
+    const int r = PollLine(fds, watching ? WatchPeriodMs : -1, os.name);
+    if (r < 0) {
+      const int error = errno;
+      if (error == EINTR) continue;
+      // Short of resources for a moment: wait again a little later. A wait that keeps
+      // failing, or fails otherwise, leaves a port nobody can hear: it is announced as gone,
+      // so that its owner closes it.
+      if ((error == EAGAIN || error == ENOMEM) && ++failedWaits < PatientWaits) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(WatchPeriodMs));
+        continue;
+      }
+      return TLineEvent::HangUp;
+    }
+    failedWaits = 0;
+    if (fds[0].revents) return TLineEvent::Stop;
+    switch (rx_.Look([this] { return QueuedBytes(); }, r > 0)) {
+      case TRxLook::News: return TLineEvent::RxChar;  // announced before a hang-up, too
+      case TRxLook::Gone: return TLineEvent::HangUp;
+      case TRxLook::Nothing: break;
+    }
+    if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return TLineEvent::HangUp;
+  }
 }
 
 // ---- Port list -----------------------------------------------------------------------------

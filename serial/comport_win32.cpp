@@ -5,10 +5,12 @@
 #define _WIN32_WINNT 0x0601  // CancelIoEx
 #endif
 #include "serial/comport_win32.h"
+#include "serial/comport_faults.h"
 
 // Std
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -21,6 +23,11 @@ namespace {
 constexpr DWORD WatchPeriodMs = 10;
 // How long the event thread gives a pending line-event wait to end after the mask is cleared.
 constexpr DWORD EndWaitMs = 500;
+// A read or write that moves nothing this many times in a row (interrupted, or done with no
+// bytes while more wait or are to go) ends as it is.
+constexpr int PatientTries = 3;
+
+using Clock = std::chrono::steady_clock;
 
 constexpr DWORD PurgeAbortAll = PURGE_TXABORT | PURGE_RXABORT;  // 0x0003
 constexpr DWORD PurgeClearAll = PURGE_TXCLEAR | PURGE_RXCLEAR;  // 0x000C
@@ -67,11 +74,43 @@ bool PortIsGone(DWORD error) {
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
-    case ERROR_OPERATION_ABORTED:
+    case ERROR_INVALID_HANDLE:
       return true;
     default:
       return false;
   }
+}
+
+// Errors that say "not now": the operation was cut off or is not over, and may be made again.
+bool IsTransient(DWORD error) { return error == ERROR_OPERATION_ABORTED || error == ERROR_IO_INCOMPLETE; }
+
+// The error a fault of the seam fails a call with; 0 for a fault that lets the call be made.
+DWORD FaultError(const TComFault& fault) {
+  switch (fault.kind) {
+    case TComFaultKind::Interrupted: return ERROR_OPERATION_ABORTED;
+    case TComFaultKind::Gone: return fault.error ? static_cast<DWORD>(fault.error) : ERROR_BAD_COMMAND;
+    default: return 0;
+  }
+}
+
+// ClearCommError, as the fault seam may make it: the bytes waiting, or false with the system's
+// last error set.
+bool AskQueue(HANDLE handle, const std::string& port, DWORD& waiting) {
+  const TComFault fault = ComFaultBefore(TComCall::Queued, port);
+  if (fault.kind == TComFaultKind::Empty) {
+    waiting = 0;
+    return true;
+  }
+  const DWORD error = fault.kind == TComFaultKind::Busy ? ERROR_IO_INCOMPLETE : FaultError(fault);
+  if (error) {
+    ::SetLastError(error);
+    return false;
+  }
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!::ClearCommError(handle, &errors, &stat)) return false;
+  waiting = stat.cbInQue;
+  return true;
 }
 
 // ---- TAsync: one overlapped read or write --------------------------------------------------
@@ -83,6 +122,8 @@ struct TAsync {
   TOperationKind Kind = TOperationKind::Read;
   std::vector<std::uint8_t> Data;  // a write's private copy of the caller's bytes
   bool Started = false;
+  bool Skipped = false;         // the fault seam did it: nothing transferred
+  bool IncompleteOnce = false;  // the fault seam: not over when its event first fires
 };
 
 // A new TAsync with an event of its own (manual reset); empty on failure (GetLastError).
@@ -95,14 +136,30 @@ std::unique_ptr<TAsync> InitAsync() {
 
 bool StartedOrPending(BOOL done) { return done || ::GetLastError() == ERROR_IO_PENDING; }
 
-bool ReadAsync(HANDLE handle, TAsync& async, void* buffer, DWORD count) {
+// What the fault seam makes of a ReadFile or WriteFile of `count` bytes about to start: true
+// when the call is to be made (of `count` cut down, for a partial one); false when it is not,
+// refused with the system's last error set, or done with nothing transferred (Skipped).
+bool Proceed(const TComFault& fault, TAsync& async, DWORD& count) {
+  if (const DWORD error = FaultError(fault)) {
+    ::SetLastError(error);
+    return false;
+  }
+  if (fault.kind == TComFaultKind::Partial) count = std::min(count, static_cast<DWORD>(std::max(fault.bytes, 1)));
+  async.IncompleteOnce = fault.kind == TComFaultKind::Busy;
+  async.Skipped = fault.kind == TComFaultKind::Empty;
+  return !async.Skipped;
+}
+
+bool ReadAsync(HANDLE handle, const std::string& port, TAsync& async, void* buffer, DWORD count) {
   async.Kind = TOperationKind::Read;
+  if (!Proceed(ComFaultBefore(TComCall::Read, port), async, count)) return async.Skipped;
   async.Started = StartedOrPending(::ReadFile(handle, buffer, count, nullptr, &async.Overlapped));
   return async.Started;
 }
 
-bool WriteAsync(HANDLE handle, TAsync& async, const void* buffer, DWORD count) {
+bool WriteAsync(HANDLE handle, const std::string& port, TAsync& async, const void* buffer, DWORD count) {
   async.Kind = TOperationKind::Write;
+  if (!Proceed(ComFaultBefore(TComCall::Write, port), async, count)) return async.Skipped;
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   async.Data.assign(bytes, bytes + count);
   async.Started = StartedOrPending(::WriteFile(handle, async.Data.data(), count, nullptr, &async.Overlapped));
@@ -113,8 +170,19 @@ bool WriteAsync(HANDLE handle, TAsync& async, const void* buffer, DWORD count) {
 // no failure: the count transferred so far is the result.
 bool WaitForAsync(HANDLE handle, TAsync& async, DWORD& transferred) {
   transferred = 0;
+  if (async.Skipped) return true;
   if (::WaitForSingleObject(async.Overlapped.hEvent, INFINITE) != WAIT_OBJECT_0) return false;
-  if (::GetOverlappedResult(handle, &async.Overlapped, &transferred, FALSE)) return true;
+  BOOL done = FALSE;
+  if (async.IncompleteOnce) {
+    async.IncompleteOnce = false;
+    ::SetLastError(ERROR_IO_INCOMPLETE);
+  } else {
+    done = ::GetOverlappedResult(handle, &async.Overlapped, &transferred, FALSE);
+  }
+  // Signalled but not over after all: wait for its end.
+  if (!done && ::GetLastError() == ERROR_IO_INCOMPLETE)
+    done = ::GetOverlappedResult(handle, &async.Overlapped, &transferred, TRUE);
+  if (done) return true;
   if (::GetLastError() != ERROR_TIMEOUT) return false;
   transferred = static_cast<DWORD>(async.Overlapped.InternalHigh);
   return true;
@@ -145,6 +213,34 @@ class TAsyncScope {
   HANDLE handle_;
   std::unique_ptr<TAsync> async_;
 };
+
+// The end of an operation that `started` (or did not): 0 with the count transferred, or the
+// system's error.
+DWORD Finish(HANDLE handle, TAsync& async, bool started, DWORD count, DWORD& transferred) {
+  transferred = 0;
+  if (!started || !WaitForAsync(handle, async, transferred)) {
+    const DWORD error = ::GetLastError();
+    return error ? error : ERROR_GEN_FAILURE;
+  }
+  transferred = std::min(transferred, count);
+  return 0;
+}
+
+// One overlapped read of `count` bytes, from start to end.
+DWORD ReadOnce(HANDLE handle, const std::string& port, void* buffer, DWORD count, DWORD& transferred) {
+  TAsyncScope scope(handle);
+  TAsync* async = scope.Get();
+  if (!async) return ::GetLastError();
+  return Finish(handle, *async, ReadAsync(handle, port, *async, buffer, count), count, transferred);
+}
+
+// One overlapped write of `count` bytes, from start to end.
+DWORD WriteOnce(HANDLE handle, const std::string& port, const void* buffer, DWORD count, DWORD& transferred) {
+  TAsyncScope scope(handle);
+  TAsync* async = scope.Get();
+  if (!async) return ::GetLastError();
+  return Finish(handle, *async, WriteAsync(handle, port, *async, buffer, count), count, transferred);
+}
 
 // The registry key, closed in every case.
 class TRegKey {
@@ -234,38 +330,115 @@ bool RunningUnderWine() {
 
 // ---- The system's side of the component ----------------------------------------------------
 
-struct TCustomComPort::Os {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  std::int32_t appliedRate = 0;
+namespace {
 
-  // The event thread's stop event and its line-event wait: an event of its own, the
-  // overlapped record and the mask that the driver fills in. They live as long as the
-  // component, so a wait still pending can never write into freed memory.
+// How one turn of the event thread's wait ended.
+enum class TWaitEnd {
+  Stop,   // the stop event, or a failed wait: the thread ends
+  Look,   // look at the input queue for news
+  Again,  // nothing to look at: wait again
+  Gone,   // the port no longer answers
+};
+
+// The event thread's wait: line events through an overlapped WaitCommEvent, or, where the
+// driver refuses that wait, a look at the input queue every WatchPeriodMs. The stop event,
+// the wait's own event, the overlapped record and the mask that the driver fills in live as
+// long as the component, so a wait still pending can never write into freed memory.
+struct TLineEventWait {
   HANDLE stopEvent = nullptr;
-  HANDLE waitEvent = nullptr;
-  OVERLAPPED waitOverlapped{};
-  DWORD waitMask = 0;
-  bool waitPending = false;
-  std::atomic<TComWaitMode> waitMode{TComWaitMode::None};  // read by tests from any thread
+  HANDLE event = nullptr;
+  OVERLAPPED overlapped{};
+  DWORD mask = 0;
+  bool pending = false;
+  std::atomic<TComWaitMode> mode{TComWaitMode::None};  // read by tests from any thread
   // Under Wine a driver can take the wait and never end it for received bytes (it counts
   // them with ioctls that a pseudo-terminal or a USB modem lacks): the input queue is then
   // looked at beside the pending wait, every WatchPeriodMs. Windows ends the wait itself.
-  DWORD pendingWaitLimit = INFINITE;
+  DWORD pendingLimit = INFINITE;
+  bool incompleteOnce = false;  // the fault seam: the wait not over when its event fires
 
-  // Bytes handed out by Read since opening; with the count waiting in the driver it tells
-  // the event thread whether anything arrived since it last looked.
-  std::atomic<std::uint64_t> readTotal{0};
-  // Bytes received that are not news (see comport_posix.cpp: the same bookkeeping).
-  std::uint64_t seen = 0;
-  bool watching = false;  // bytes were left unread: look again at a slow pace
+  // The stop event for a period, then a look at the queue.
+  TWaitEnd Watch() const {
+    return ::WaitForSingleObject(stopEvent, WatchPeriodMs) == WAIT_TIMEOUT ? TWaitEnd::Look : TWaitEnd::Stop;
+  }
+
+  // Starts a line-event wait, or goes on with the pending one, until it ends or stops.
+  TWaitEnd ForLineEvent(HANDLE port, const std::string& name) {
+    if (!pending) {
+      mask = 0;
+      ::ResetEvent(event);
+      const TComFault fault = ComFaultBefore(TComCall::Wait, name);
+      incompleteOnce = fault.kind == TComFaultKind::Busy;
+      if (fault.kind == TComFaultKind::Empty) return TWaitEnd::Again;  // woke for nothing
+      if (const DWORD error = FaultError(fault)) {
+        ::SetLastError(error);
+        return Refused(port, name);
+      }
+      if (!::WaitCommEvent(port, &mask, &overlapped)) {
+        if (::GetLastError() != ERROR_IO_PENDING) return Refused(port, name);
+        pending = true;
+      }
+    }
+    if (pending) {
+      // The stop event first: a stop wins over an event that came in at the same time.
+      const HANDLE objects[2] = {stopEvent, event};
+      const DWORD r = ::WaitForMultipleObjects(2, objects, FALSE, pendingLimit);
+      if (r == WAIT_TIMEOUT) return TWaitEnd::Look;  // the wait stays pending for the next turn
+      if (r != WAIT_OBJECT_0 + 1) return TWaitEnd::Stop;
+      DWORD ignored = 0;
+      const BOOL over = !incompleteOnce && ::GetOverlappedResult(port, &overlapped, &ignored, FALSE);
+      if (incompleteOnce) ::SetLastError(ERROR_IO_INCOMPLETE);
+      incompleteOnce = false;
+      if (!over) {
+        // Not over yet after all: look again shortly, still watching the stop event.
+        if (::GetLastError() == ERROR_IO_INCOMPLETE)
+          return ::WaitForSingleObject(stopEvent, 1) == WAIT_TIMEOUT ? TWaitEnd::Again : TWaitEnd::Stop;
+        pending = false;
+        return Refused(port, name);
+      }
+      pending = false;
+    }
+    // Of the line events only received characters matter; the others are waited for and
+    // dropped.
+    return (mask & EV_RXCHAR) ? TWaitEnd::Look : TWaitEnd::Again;
+  }
+
+  // The driver refused the line-event wait: a port that still answers is watched from now
+  // on; one that does not has gone away.
+  TWaitEnd Refused(HANDLE port, const std::string& name) {
+    DWORD waiting = 0;
+    if (!AskQueue(port, name, waiting) && !IsTransient(::GetLastError())) return TWaitEnd::Gone;
+    mode = TComWaitMode::Watching;
+    return TWaitEnd::Again;
+  }
+
+  // Clears the mask, which ends a pending wait, and waits until the driver is done with it.
+  void End(HANDLE port) {
+    ::SetCommMask(port, 0);
+    if (!pending) return;
+    if (::WaitForSingleObject(event, EndWaitMs) != WAIT_OBJECT_0) ::CancelIoEx(port, &overlapped);
+    DWORD ignored = 0;
+    ::GetOverlappedResult(port, &overlapped, &ignored, TRUE);
+    pending = false;
+  }
+};
+
+}  // namespace
+
+struct TCustomComPort::Os {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::string name;  // the port as it was opened, for the fault seam
+  std::int32_t appliedRate = 0;
+  TComTimeouts timeouts;  // as applied
+  TLineEventWait wait;
 };
 
 void TCustomComPort::OsDeleter::operator()(Os* os) const {
   if (!os) return;
   if (os->handle != INVALID_HANDLE_VALUE) ::CloseHandle(os->handle);
-  if (os->waitPending && os->waitEvent) ::WaitForSingleObject(os->waitEvent, EndWaitMs);
-  if (os->waitEvent) ::CloseHandle(os->waitEvent);
-  if (os->stopEvent) ::CloseHandle(os->stopEvent);
+  if (os->wait.pending && os->wait.event) ::WaitForSingleObject(os->wait.event, EndWaitMs);
+  if (os->wait.event) ::CloseHandle(os->wait.event);
+  if (os->wait.stopEvent) ::CloseHandle(os->wait.stopEvent);
   delete os;
 }
 
@@ -273,7 +446,7 @@ std::unique_ptr<TCustomComPort::Os, TCustomComPort::OsDeleter> TCustomComPort::M
   return std::unique_ptr<Os, OsDeleter>(new Os);
 }
 
-TComWaitMode ComPortWaitMode(const TCustomComPort& port) { return port.os_->waitMode; }
+TComWaitMode ComPortWaitMode(const TCustomComPort& port) { return port.os_->wait.mode; }
 
 // ---- Message catalogue ---------------------------------------------------------------------
 
@@ -290,11 +463,9 @@ void TCustomComPort::CreateHandle() {
                                       FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) throw EComPort(CError_OpenFailed, ErrorCode(::GetLastError()));
   os_->handle = handle;
+  os_->name = Port;
   os_->appliedRate = 0;
-  os_->readTotal = 0;
-  os_->seen = 0;
-  os_->watching = false;
-  os_->waitMode = TComWaitMode::None;
+  os_->wait.mode = TComWaitMode::None;
 }
 
 void TCustomComPort::DestroyHandle() {
@@ -328,6 +499,7 @@ void TCustomComPort::ApplyTimeouts() {
   if (os_->handle == INVALID_HANDLE_VALUE) return;
   COMMTIMEOUTS timeouts = ComPortTimeouts(Timeouts);
   if (!::SetCommTimeouts(os_->handle, &timeouts)) throw EComPort(CError_TimeoutsFailed, ErrorCode(::GetLastError()));
+  os_->timeouts = Timeouts;
 }
 
 std::int32_t TCustomComPort::AppliedBaudRate() const {
@@ -342,16 +514,28 @@ int TCustomComPort::Read(void* buffer, int count) {
   if (count <= 0) return 0;
   if (!buffer) throw EComPort(CError_ReadFailed, ERROR_INVALID_PARAMETER);
 
-  TAsyncScope scope(handle);
-  TAsync* async = scope.Get();
-  if (!async) throw EComPort(CError_ReadFailed, ErrorCode(::GetLastError()));
-  if (!ReadAsync(handle, *async, buffer, static_cast<DWORD>(count)))
-    throw EComPort(CError_ReadFailed, ErrorCode(::GetLastError()));
-  DWORD transferred = 0;
-  if (!WaitForAsync(handle, *async, transferred)) throw EComPort(CError_ReadFailed, ErrorCode(::GetLastError()));
-  const int got = static_cast<int>(std::min<DWORD>(transferred, static_cast<DWORD>(count)));
-  os_->readTotal += static_cast<std::uint64_t>(got);
-  return got;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  DWORD want = static_cast<DWORD>(count);
+  int got = 0;
+  int misses = 0;
+  for (;;) {
+    DWORD transferred = 0;
+    const DWORD error = ReadOnce(handle, os_->name, out + got, want, transferred);
+    if (error) {
+      if (IsTransient(error) && ++misses < PatientTries) continue;
+      if (got > 0) return got;  // the next call fails
+      throw EComPort(CError_ReadFailed, ErrorCode(error));
+    }
+    got += static_cast<int>(transferred);
+    rx_.Handed(static_cast<int>(transferred));
+    if (got == count) return got;
+    misses = transferred > 0 ? 0 : misses + 1;
+    // Short: its time limit ended it, unless bytes still wait (a read cut short, or one that
+    // came back with nothing). Those are there already, so reading them returns at once.
+    const TQueued waiting = QueuedBytes();
+    if (waiting.kind != TQueued::Count || waiting.bytes == 0 || misses >= PatientTries) return got;
+    want = static_cast<DWORD>(std::min<std::uint64_t>(waiting.bytes, static_cast<std::uint64_t>(count - got)));
+  }
 }
 
 int TCustomComPort::Write(const void* buffer, int count) {
@@ -360,27 +544,36 @@ int TCustomComPort::Write(const void* buffer, int count) {
   if (count <= 0) return 0;
   if (!buffer) throw EComPort(CError_WriteFailed, ERROR_INVALID_PARAMETER);
 
-  TAsyncScope scope(handle);
-  TAsync* async = scope.Get();
-  if (!async) throw EComPort(CError_WriteFailed, ErrorCode(::GetLastError()));
-  if (!WriteAsync(handle, *async, buffer, static_cast<DWORD>(count)))
-    throw EComPort(CError_WriteFailed, ErrorCode(::GetLastError()));
-  DWORD transferred = 0;
-  if (!WaitForAsync(handle, *async, transferred)) throw EComPort(CError_WriteFailed, ErrorCode(::GetLastError()));
-  return static_cast<int>(std::min<DWORD>(transferred, static_cast<DWORD>(count)));
+  const TComTimeouts& t = os_->timeouts;
+  const auto limit = TotalLimit(t.WriteTotalMultiplier, t.WriteTotalConstant, count);
+  const auto deadline = Clock::now() + limit.value_or(std::chrono::milliseconds::zero());
+  const auto* in = static_cast<const std::uint8_t*>(buffer);
+  int done = 0;
+  int misses = 0;
+  for (;;) {
+    DWORD transferred = 0;
+    const DWORD error = WriteOnce(handle, os_->name, in + done, static_cast<DWORD>(count - done), transferred);
+    if (error) {
+      if (IsTransient(error) && ++misses < PatientTries) continue;
+      throw EComPort(CError_WriteFailed, ErrorCode(error));
+    }
+    done += static_cast<int>(transferred);
+    if (done == count) return done;
+    // Short: the rest follows while the write's time limit lasts.
+    misses = transferred > 0 ? 0 : misses + 1;
+    if ((limit && Clock::now() >= deadline) || misses >= PatientTries) return done;
+  }
 }
 
 int TCustomComPort::InputCount() {
   if (os_->handle == INVALID_HANDLE_VALUE) throw EComPort(CError_ClearComFailed, ERROR_INVALID_HANDLE);
-  DWORD errors = 0;
-  COMSTAT stat{};
-  if (!::ClearCommError(os_->handle, &errors, &stat)) {
-    const DWORD error = ::GetLastError();
-    // A port that went away keeps nothing to read; the event thread announces the hang-up.
-    if (PortIsGone(error)) return 0;
-    throw EComPort(CError_ClearComFailed, ErrorCode(error));
-  }
-  return static_cast<int>(std::min<DWORD>(stat.cbInQue, static_cast<DWORD>(std::numeric_limits<int>::max())));
+  const TQueued queued = QueuedBytes();
+  if (queued.kind == TQueued::Count)
+    return static_cast<int>(std::min<std::uint64_t>(queued.bytes, std::numeric_limits<int>::max()));
+  // Not now, or a port that went away and keeps nothing to read: the event thread looks again
+  // or announces the hang-up.
+  if (queued.kind == TQueued::Busy || PortIsGone(static_cast<DWORD>(queued.error))) return 0;
+  throw EComPort(CError_ClearComFailed, queued.error);
 }
 
 void TCustomComPort::ClearBuffer(bool input, bool output) {
@@ -401,154 +594,57 @@ void TCustomComPort::PurgeAtClose() {
 // ---- The event thread's wait ---------------------------------------------------------------
 
 void TCustomComPort::OpenStopSignal() {
-  Os& os = *os_;
+  TLineEventWait& wait = os_->wait;
   // The stop event (manual reset, unsignalled) and the wait's event (manual reset, signalled).
-  if (!os.stopEvent) os.stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!os.waitEvent) os.waitEvent = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  if (!os.stopEvent || !os.waitEvent) throw EComPort(CError_OpenFailed, ErrorCode(::GetLastError()));
-  ::ResetEvent(os.stopEvent);
-  os.waitOverlapped = OVERLAPPED{};
-  os.waitOverlapped.hEvent = os.waitEvent;
-  os.waitPending = false;
-  os.pendingWaitLimit = RunningUnderWine() ? WatchPeriodMs : INFINITE;
+  if (!wait.stopEvent) wait.stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!wait.event) wait.event = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  if (!wait.stopEvent || !wait.event) throw EComPort(CError_OpenFailed, ErrorCode(::GetLastError()));
+  ::ResetEvent(wait.stopEvent);
+  wait.overlapped = OVERLAPPED{};
+  wait.overlapped.hEvent = wait.event;
+  wait.pending = false;
+  wait.pendingLimit = RunningUnderWine() ? WatchPeriodMs : INFINITE;
   // A driver that takes no event mask is watched at a short period instead.
-  os.waitMode = ::SetCommMask(os.handle, EventsToMask(Events)) ? TComWaitMode::LineEvents : TComWaitMode::Watching;
+  wait.mode = ::SetCommMask(os_->handle, EventsToMask(Events)) ? TComWaitMode::LineEvents : TComWaitMode::Watching;
 }
 
 void TCustomComPort::SignalStop() {
-  if (!os_->stopEvent) return;
-  ::SetEvent(os_->stopEvent);
+  if (!os_->wait.stopEvent) return;
+  ::SetEvent(os_->wait.stopEvent);
   ::Sleep(0);
 }
 
 void TCustomComPort::CloseStopSignal() {
   // The events stay for the next opening; the thread has ended its wait.
-  if (os_->stopEvent) ::ResetEvent(os_->stopEvent);
+  if (os_->wait.stopEvent) ::ResetEvent(os_->wait.stopEvent);
 }
 
-namespace {
-
-enum class TNews { Nothing, RxChar, HangUp };
-
-}  // namespace
+TQueued TCustomComPort::QueuedBytes() const {
+  if (os_->handle == INVALID_HANDLE_VALUE) return {TQueued::Failed, 0, ErrorCode(ERROR_INVALID_HANDLE)};
+  DWORD waiting = 0;
+  if (AskQueue(os_->handle, os_->name, waiting)) return {TQueued::Count, waiting};
+  const DWORD error = ::GetLastError();
+  return {IsTransient(error) ? TQueued::Busy : TQueued::Failed, 0, ErrorCode(error)};
+}
 
 TCustomComPort::TLineEvent TCustomComPort::WaitLineEvent() {
-  Os& os = *os_;
-
-  // Clears the mask, which ends a pending wait, and waits until the driver is done with it.
-  const auto endWait = [&os] {
-    ::SetCommMask(os.handle, 0);
-    if (!os.waitPending) return;
-    if (::WaitForSingleObject(os.waitEvent, EndWaitMs) != WAIT_OBJECT_0) ::CancelIoEx(os.handle, &os.waitOverlapped);
-    DWORD ignored = 0;
-    ::GetOverlappedResult(os.handle, &os.waitOverlapped, &ignored, TRUE);
-    os.waitPending = false;
-  };
-
-  // Whether bytes arrived that nobody was told of. Read the counter before the queue: a
-  // read in between can only make the total look smaller, never announce bytes twice.
-  const auto lookForNews = [&os]() -> TNews {
-    const std::uint64_t handedOut = os.readTotal;
-    DWORD errors = 0;
-    COMSTAT stat{};
-    if (!::ClearCommError(os.handle, &errors, &stat)) return TNews::HangUp;
-    const std::uint64_t total = handedOut + stat.cbInQue;
-    if (total > os.seen) return TNews::RxChar;
-    os.seen = total;
-    os.watching = stat.cbInQue > 0;
-    return TNews::Nothing;
-  };
-
-  // The driver refused the line-event wait: a port that still answers is watched at a
-  // short period from now on; one that does not has gone away.
-  const auto waitRefused = [&os]() -> std::optional<TLineEvent> {
-    DWORD errors = 0;
-    COMSTAT stat{};
-    if (!::ClearCommError(os.handle, &errors, &stat)) return TLineEvent::HangUp;
-    os.waitMode = TComWaitMode::Watching;
-    return std::nullopt;
-  };
-
+  TLineEventWait& wait = os_->wait;
   for (;;) {
-    if (os.waitMode == TComWaitMode::Watching || os.watching) {
-      const DWORD r = ::WaitForSingleObject(os.stopEvent, WatchPeriodMs);
-      if (r != WAIT_TIMEOUT) {
-        endWait();
-        return TLineEvent::Stop;  // stopped, or a failed wait ends the thread
-      }
-      switch (lookForNews()) {
-        case TNews::RxChar: return TLineEvent::RxChar;
-        case TNews::HangUp: return TLineEvent::HangUp;
-        case TNews::Nothing: continue;
-      }
-    }
-
-    if (!os.waitPending) {
-      os.waitMask = 0;
-      ::ResetEvent(os.waitEvent);
-      if (!::WaitCommEvent(os.handle, &os.waitMask, &os.waitOverlapped)) {
-        if (::GetLastError() != ERROR_IO_PENDING) {
-          if (const auto end = waitRefused()) return *end;
-          continue;
-        }
-        os.waitPending = true;
-      }
-    }
-    if (os.waitPending) {
-      // The stop event first: a stop wins over an event that came in at the same time.
-      const HANDLE objects[2] = {os.stopEvent, os.waitEvent};
-      const DWORD r = ::WaitForMultipleObjects(2, objects, FALSE, os.pendingWaitLimit);
-      if (r == WAIT_TIMEOUT) {
-        // The wait stays pending for the next call; only the queue is looked at.
-        switch (lookForNews()) {
-          case TNews::RxChar: return TLineEvent::RxChar;
-          case TNews::HangUp: return TLineEvent::HangUp;
-          case TNews::Nothing: continue;
-        }
-      }
-      if (r != WAIT_OBJECT_0 + 1) {
-        endWait();
+    const bool watch = wait.mode == TComWaitMode::Watching || rx_.Watching();
+    switch (watch ? wait.Watch() : wait.ForLineEvent(os_->handle, os_->name)) {
+      case TWaitEnd::Stop:
+        wait.End(os_->handle);
         return TLineEvent::Stop;
-      }
-      DWORD ignored = 0;
-      if (!::GetOverlappedResult(os.handle, &os.waitOverlapped, &ignored, FALSE)) {
-        if (::GetLastError() == ERROR_IO_INCOMPLETE) {
-          // Not over yet after all: look again shortly, still watching the stop event.
-          if (::WaitForSingleObject(os.stopEvent, 1) != WAIT_TIMEOUT) {
-            endWait();
-            return TLineEvent::Stop;
-          }
-          continue;
-        }
-        os.waitPending = false;
-        if (const auto end = waitRefused()) return *end;
-        continue;
-      }
-      os.waitPending = false;
+      case TWaitEnd::Gone: return TLineEvent::HangUp;
+      case TWaitEnd::Again: continue;
+      case TWaitEnd::Look: break;
     }
-    // Of the line events only received characters matter; the others are waited for and
-    // dropped.
-    if (!(os.waitMask & EV_RXCHAR)) continue;
-    switch (lookForNews()) {
-      case TNews::RxChar: return TLineEvent::RxChar;
-      case TNews::HangUp: return TLineEvent::HangUp;
-      case TNews::Nothing: continue;
+    switch (rx_.Look([this] { return QueuedBytes(); })) {
+      case TRxLook::News: return TLineEvent::RxChar;
+      case TRxLook::Gone: return TLineEvent::HangUp;
+      case TRxLook::Nothing: break;
     }
   }
-}
-
-std::uint64_t TCustomComPort::ReadSoFar() const { return os_->readTotal; }
-
-void TCustomComPort::NoteHandedOff(std::uint64_t readBefore, int announced) {
-  Os& os = *os_;
-  os.seen = readBefore + static_cast<std::uint64_t>(std::max(announced, 0));
-  // Announced bytes still waiting: look again at a slow pace rather than on each event.
-  const std::uint64_t handedOut = os.readTotal;
-  DWORD errors = 0;
-  COMSTAT stat{};
-  const DWORD waiting =
-      os.handle != INVALID_HANDLE_VALUE && ::ClearCommError(os.handle, &errors, &stat) ? stat.cbInQue : 0;
-  os.watching = waiting > 0 && handedOut + waiting <= os.seen;
 }
 
 // ---- Port list -----------------------------------------------------------------------------

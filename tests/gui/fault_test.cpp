@@ -6,6 +6,7 @@
 // The timers tick faster than in the tool (the engine counts ticks, not time), so a silent
 // unit is given up in half a second instead of five.
 #include "support/service_fixture.h"
+#include "support/system_faults.h"
 
 #include "config/config_record.h"
 #include "transfer/transfer_core.h"
@@ -245,6 +246,68 @@ TEST_F(Faults, GarbageBetweenFramesNeverReachesBeyondTheBuffers) {
   EXPECT_EQ(boxes->Count(), 0u);
   ExpectNextUnitServed(0);
 }
+
+// ---- Faults from the system ------------------------------------------------------------
+
+namespace {
+
+class WindowSystemFaults : public Faults, public ::testing::WithParamInterface<system_faults::Row> {
+ protected:
+  void SetUp() override {
+    Faults::SetUp();
+    // The tool's own pace: a frame is sent again only after 1.5 s of silence, so a repeat
+    // here is the fault's doing and not a slow machine's.
+    form->Timer1->setInterval(500);
+    form->Timer3->setInterval(100);
+  }
+};
+
+}  // namespace
+
+// The window's port with the row's fault in the middle of reading an invalid configuration
+// and writing the stock one: what the system recovers from changes nothing the user sees; a
+// device gone ends as an unplugged unit does, the port closed and the transfer's or read's
+// "no connection", and the window serves the next unit.
+TEST_P(WindowSystemFaults, RecoveredFaultsGoUnseenAndAVanishedDeviceEndsAsAnUnpluggedUnit) {
+  const system_faults::Row& row = GetParam();
+  SimOptions options;
+  options.memory = *StartImage("invalid");
+  StartUnit(options);
+  {
+    system_faults::Armed fault(unit->DevicePath(), row, system_faults::MidService(row.call),
+                               [sim = unit.get()] { sim->Send({0x00}); });
+    Connect();
+    if (row.Recoverable()) {
+      ASSERT_TRUE(WriteCompletes()) << Diagnose();
+      EXPECT_EQ(unit->Memory(), EncodeConfigImage(DefaultConfig()).image);
+      EXPECT_EQ(unit->Counters().frames, 5u + 44u);  // no frame twice
+      EXPECT_EQ(unit->Counters().garbageBytes, 0u);   // nor one cut
+      EXPECT_EQ(boxes->Count(), 0u);
+    } else {
+      const auto noConnection = [&] {
+        for (const MessageBoxCall& call : boxes->Calls())
+          if (call.title == "ERRO #0x01" || call.title == "ERRO #0x03") return true;
+        return false;
+      };
+      ASSERT_TRUE(WaitUntil(noConnection, 10s)) << Diagnose();
+      EXPECT_FALSE(form->VCP.Connected());
+      EXPECT_EQ(LogLines(*form).back(), "Conexão fechada...");
+      EXPECT_TRUE(form->ComboBox1->isEnabled());
+      // Besides it, at most the failure of the call that found the device gone.
+      for (const MessageBoxCall& call : boxes->Calls()) {
+        if (!call.title.startsWith("ERRO #0x0")) {
+          EXPECT_TRUE(call.text.contains("function failed")) << call.text.toStdString();
+        }
+      }
+      EXPECT_LE(boxes->Count(), 2u);
+    }
+    EXPECT_TRUE(fault.Fired());
+    Disconnect();
+  }
+  ExpectNextUnitServed(boxes->Count());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, WindowSystemFaults, ::testing::ValuesIn(system_faults::Rows()), system_faults::RowName);
 
 // ---- A long day at the bench -------------------------------------------------------------
 

@@ -2,11 +2,14 @@
 // test plays the unit on the far end (support/peer_line.h) and a plain loop stands in for the
 // UI thread. Where a system does something its own way the line's traits say so.
 #include "support/peer_line.h"
+#include "support/system_faults.h"
 
 #include <gtest/gtest.h>
 
 // Std
+#include <algorithm>
 #include <chrono>
+#include <exception>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -272,5 +275,71 @@ TEST_F(ComPortLineTest, ClearBufferDiscardsWhatWaits) {
   EXPECT_EQ(port.Read(b, 0), 0);
   EXPECT_THROW((void)port.Read(nullptr, 4), EComPort);
 }
+
+// ---- Faults from the system ----------------------------------------------------------------
+
+class ComPortSystemFaults : public ComPortLineTest, public ::testing::WithParamInterface<system_faults::Row> {};
+
+// The unit's frame in and the tool's frame out, twice, with the row's fault on the first call
+// of its kind: what the system recovers from loses, repeats and cuts nothing on the line; a
+// device gone ends as one hang-up and the failure of the call that found it, and nothing waits
+// for ever.
+TEST_P(ComPortSystemFaults, NothingIsLostRepeatedOrCutAndAVanishedDeviceEndsAsAHangUp) {
+  const system_faults::Row& row = GetParam();
+  std::vector<int> failures;  // codes of the port's failures, in the handler or out of Write
+  port.OnHandlerError = [&](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const EComPort& e) {
+      failures.push_back(e.Code());
+    }
+  };
+  Open();
+  system_faults::Armed fault(port.Port, row, 0, [this] { (void)line->Write(Bytes{0x7E}); });
+  Bytes sent, wrote, arrived;
+  for (std::uint8_t round = 0; round < 2 && hangUps == 0; ++round) {
+    const Bytes in = Sequence(40, static_cast<std::uint8_t>(0x10 + 0x40 * round));
+    ASSERT_TRUE(line->Write(in));
+    sent.insert(sent.end(), in.begin(), in.end());
+    // Each frame is heard before the next one is sent: an answer left waiting is an answer lost.
+    const bool heard =
+        loop.RunUntil([&] { return received.size() >= sent.size() || hangUps > 0 || !failures.empty(); });
+    if (row.Recoverable()) {
+      EXPECT_TRUE(heard) << "round " << int{round};
+    }
+    const Bytes out = Sequence(40, static_cast<std::uint8_t>(0x80 + 0x40 * round));
+    try {
+      EXPECT_EQ(port.Write(out.data(), 40), 40);
+    } catch (const EComPort& e) {
+      failures.push_back(e.Code());
+    }
+    wrote.insert(wrote.end(), out.begin(), out.end());
+    const Bytes back = line->Read(40, row.Recoverable() ? 2000ms : 100ms);
+    arrived.insert(arrived.end(), back.begin(), back.end());
+  }
+#if defined(_WIN32)
+  if (!fault.Fired() && row.call == TComCall::Wait && ComPortWaitMode(port) == TComWaitMode::Watching)
+    GTEST_SKIP() << "the driver has no line-event wait here; the port is watched instead";
+#endif
+  EXPECT_TRUE(fault.Fired());
+  if (row.Recoverable()) {
+    EXPECT_EQ(received, sent);
+    EXPECT_EQ(arrived, wrote);
+    EXPECT_TRUE(line->Read(1, 50ms).empty());
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(hangUps, 0);
+  } else {
+    ASSERT_TRUE(loop.RunUntil([&] { return hangUps > 0; })) << "no hang-up";
+    loop.RunFor(50ms);
+    EXPECT_EQ(hangUps, 1);
+    // Whatever got through before went whole and once.
+    ASSERT_LE(received.size(), sent.size());
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), sent.begin()));
+    for (const int code : failures) EXPECT_TRUE(code == 2 || code == 3) << code;
+  }
+  EXPECT_NO_THROW(port.Close());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ComPortSystemFaults, ::testing::ValuesIn(system_faults::Rows()), system_faults::RowName);
 
 }  // namespace
