@@ -134,6 +134,7 @@ void Reporter::Finished(const JobResult& r) {
     if (r.unit) result["id"] = UnitIdText(*r.unit);
     result["done"] = r.done;
     if (!r.unfinished.empty()) result["unfinished"] = r.unfinished;
+    if (!r.notes.empty()) result["notes"] = r.notes;
     std::fprintf(results_, "%s\n", result.dump().c_str());
     std::fflush(results_);
     return;
@@ -150,6 +151,7 @@ void Reporter::Finished(const JobResult& r) {
     text += "\n    error " + std::to_string(r.code) + ": " + OneLine(r.error);
     if (!r.unfinished.empty()) text += "\n    left unfinished: " + r.unfinished;
   }
+  for (const std::string& note : r.notes) text += "\n    note: " + note;
   std::fprintf(results_, "%s\n", text.c_str());
   std::fflush(results_);
   Redraw(true);

@@ -144,6 +144,7 @@ struct Outcome {
   std::string error{};       // empty when ok
   std::string unfinished{};  // empty when absent
   Strings done{};
+  Strings notes{};
 };
 
 bool Matches(const std::string& text, const std::string& pattern) {
@@ -158,6 +159,7 @@ void ExpectResult(const Json& r, const Outcome& want, const std::string& port) {
   EXPECT_TRUE(Matches(r.value("error", ""), want.error)) << "error, wanted: " << want.error;
   EXPECT_TRUE(Matches(r.value("unfinished", ""), want.unfinished)) << "unfinished, wanted: " << want.unfinished;
   EXPECT_EQ(r.value("done", Strings{}), want.done);
+  EXPECT_EQ(r.value("notes", Strings{}), want.notes);
 }
 
 // A record unlike either stock record, that passes every check of a write.
@@ -401,6 +403,36 @@ TEST(Zpictl, EachFaultFailsItsOwnUnitWithItsReason) {
     EXPECT_EQ(ResultOf(lines, unit->DevicePath()).value("id", ""), IdOf(*unit)) << unit->DevicePath();
   EXPECT_EQ(units[3]->Counters().frames, 0u) << "nothing is sent to a unit of another kind";
   EXPECT_EQ(units[0]->Counters().frames, 0u) << "nor to one in operating mode";
+}
+
+TEST(Zpictl, AnUploadWhoseLastAcknowledgementIsLostCompletesOnTheUnitsAnnouncement) {
+  // The unit takes the last frame and restarts at 2.46, but its answer does not reach the tool.
+  const std::pair<const char*, SimFaultKind> losses[] = {{"missing", SimFaultKind::DropAnswer},
+                                                         {"cut", SimFaultKind::ShortAnswer},
+                                                         {"without its start byte", SimFaultKind::NoStartAnswer},
+                                                         {"with a bad sum", SimFaultKind::BadSumAnswer}};
+  std::vector<std::unique_ptr<SimUnit>> units;
+  Strings args{"service", "--json"};
+  for (const auto& [name, loss] : losses) {
+    SimOptions o = Options({.minor = 45, .serial = static_cast<std::uint32_t>(units.size() + 1)});
+    o.faults = {{loss, 1888, 0}};
+    units.push_back(Started(o));
+    args.push_back(units.back()->DevicePath());
+  }
+  const Finished run = Zpictl(args);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  const std::vector<Json> lines = JsonLines(run.out);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    SCOPED_TRACE(losses[i].first);
+    const SimUnit& unit = *units[i];
+    ExpectResult(ResultOf(lines, unit.DevicePath()),
+                 {.done = {"identified", "upload", "read"}, .notes = {"upload completed; last acknowledgement lost"}},
+                 unit.DevicePath());
+    EXPECT_EQ(EventsOf(lines, unit.DevicePath()),
+              (Strings{"identified", "progress upload", "identified", "progress read", "read", "result"}));
+    EXPECT_EQ(unit.Info().Version[3], 46);
+    EXPECT_EQ(unit.Counters().restarts, 1u);
+  }
 }
 
 TEST(Zpictl, AFailedVerificationNamesTheFieldsThatDiffer) {
