@@ -3,6 +3,7 @@
 //   zpictl list
 //   zpictl info PORT... [--timeout S]
 //   zpictl service PORT... [--ventora | --config FILE] [--journal FILE]
+//   zpictl station [--ventora | --config FILE] [--journal FILE] [--ports PATTERN]... [--new-only]
 //   zpictl read PORT [-o FILE] [--journal FILE]
 //   zpictl write PORT... FILE [--journal FILE]
 //   zpictl commands FILE
@@ -16,6 +17,7 @@
 #include "ctl/journal.h"
 #include "ctl/report.h"
 #include "ctl/reporter.h"
+#include "ctl/station.h"
 #include "ctl/unit_job.h"
 #include "serial/comport.h"
 
@@ -216,6 +218,16 @@ int main(int argc, char** argv) {
   service->add_option("PORT", ports, "The units' serial ports")->required();
   serviceOptions(service);
 
+  std::vector<std::string> patterns;
+  bool newOnly = false;
+  CLI::App* station = app.add_subcommand(
+      "station", "Serve every unit plugged in, hands-free, until Ctrl+C: each port that appears gets the service; "
+                 "a served unit's port is left alone until it is unplugged");
+  serviceOptions(station);
+  station->add_option("--ports", patterns,
+                      "Watch the device paths that match this shell pattern instead of the port list "
+                      "(e.g. '/dev/serial/by-id/*'; on Windows 'COM1?'); repeatable");
+  station->add_flag("--new-only", newOnly, "Leave alone the ports there at the start");
 
   std::string readPort, outputPath;
   CLI::App* read = app.add_subcommand("read", "A unit's configuration as a configuration file");
@@ -292,7 +304,7 @@ int main(int argc, char** argv) {
   std::optional<ConfigRecord> record;
   if (info->parsed()) {
     base.command = JobCommand::Info;
-  } else if (service->parsed()) {
+  } else if (service->parsed() || station->parsed()) {
     base.command = JobCommand::Service;
     base.ventora = ventora;
     if (!configPath.empty()) {
@@ -343,6 +355,15 @@ int main(int argc, char** argv) {
   const Reporter::Style style = json ? Reporter::Style::Json
                                      : (IsTerminal(stderr) ? Reporter::Style::Table : Reporter::Style::Lines);
   Reporter reporter(style, eventStream, resultStream, verbose, ShapeOf(stderr));
+
+  if (station->parsed()) {
+    StationSettings settings;
+    settings.job = base;
+    settings.patterns = patterns;
+    settings.newOnly = newOnly;
+    Station served(std::move(settings), reporter, journal.get());
+    return served.Run(interrupts);
+  }
 
   std::unique_ptr<Journaling> journaling;
   if (journal) journaling = std::make_unique<Journaling>(reporter, *journal, read->parsed() ? "read" : write->parsed() ? "write" : "service");

@@ -1,13 +1,16 @@
-// zpictl's pieces without a unit: the journal's records written and read back, appends from
-// two writers at once, the report, the --since bounds, and rows cut to a terminal's width.
+// The station's pieces without a unit: the journal's records written and read back, appends
+// from two writers at once, the report, the --since bounds, the port watch over a folder of
+// links, and rows cut to a terminal's width.
 #include "config/config_record.h"
 #include "ctl/journal.h"
+#include "ctl/port_watch.h"
 #include "ctl/report.h"
 #include "ctl/reporter.h"
 #include "ctl/zpictl_support.h"
 #include "protocol/service_rules.h"
 
 // Std
+#include <filesystem>
 #include <thread>
 
 // POSIX
@@ -17,6 +20,7 @@
 namespace {
 
 using namespace ctl_test;
+namespace fs = std::filesystem;
 
 TDeviceInfo Identity(std::uint8_t minor, std::uint32_t serial) {
   TDeviceInfo info;
@@ -207,6 +211,59 @@ TEST(Report, SinceTakesADateOrATimeInUtcAndNothingElse) {
     const std::optional<std::string> bound = SinceBound(c.text);
     EXPECT_EQ(bound.value_or("refused"), c.bound ? c.bound : "refused") << c.text;
   }
+}
+
+TEST(PortWatch, FollowsLinksAfreshAndTakesCharacterDevicesOnly) {
+  std::string pattern = ::testing::TempDir() + "zpi-watch-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const fs::path folder = pattern;
+  auto a = Started(Options({.serial = 1}));
+  auto b = Started(Options({.serial = 2}));
+  fs::create_symlink(a->DevicePath(), folder / "hub1");
+  fs::create_symlink(a->DevicePath(), folder / "hub1-again");  // one unit, two names: served once
+  fs::create_symlink(b->DevicePath(), folder / "hub2");
+  fs::create_symlink("/nonexistent/pts/99", folder / "hub3");  // leads nowhere
+  TempFile text("not a device");
+  fs::create_symlink(text.Path(), folder / "hub4");
+  const PortWatch watch({(folder / "hub*").string(), (folder / "none-*").string()});
+  const auto names = [&] {
+    std::vector<std::string> out;
+    for (const WatchedPort& p : watch.Look()) out.push_back(fs::path(p.name).filename().string() + " " + p.device);
+    return out;
+  };
+  EXPECT_EQ(names(), (Strings{"hub1 " + a->DevicePath(), "hub2 " + b->DevicePath()}));
+  b->Stop();  // its device goes: the link dangles
+  EXPECT_EQ(names(), (Strings{"hub1 " + a->DevicePath()}));
+  EXPECT_EQ(watch.Describe(), (folder / "hub*").string() + ", " + (folder / "none-*").string());
+
+  // The whole port list, as `zpictl list` has it, with the names it gives.
+  const char* extra = std::getenv("ZPITOOL_EXTRA_PORTS");
+  const std::string saved = extra ? extra : "";
+  setenv("ZPITOOL_EXTRA_PORTS", ((folder / "hub1").string() + ":" + a->DevicePath()).c_str(), 1);
+  const PortWatch list({});
+  const std::vector<WatchedPort> listed = list.Look();
+  if (extra)
+    setenv("ZPITOOL_EXTRA_PORTS", saved.c_str(), 1);
+  else
+    unsetenv("ZPITOOL_EXTRA_PORTS");
+  EXPECT_EQ(std::count_if(listed.begin(), listed.end(), [&](const WatchedPort& p) { return p.device == a->DevicePath(); }),
+            1);
+  EXPECT_EQ(list.Describe(), "the port list");
+  fs::remove_all(folder);
+}
+
+TEST(PortWatch, WildcardsAsAShellMatchesThem) {
+  const struct {
+    const char* pattern;
+    const char* name;
+    bool fold, matches;
+  } cases[] = {
+      {"COM1?", "COM12", true, true},      {"COM1?", "COM1", true, false},      {"com*", "COM3", true, true},
+      {"com*", "COM3", false, false},      {"*ACM[0-3]", "ttyACM2", false, true}, {"*ACM[!0-3]", "ttyACM2", false, false},
+      {"*ACM[!0-3]", "ttyACM7", false, true}, {"a*b*c", "aXbYbZc", false, true}, {"a*b*c", "aXbYbZ", false, false},
+      {"[", "[", false, true},             {"*", "", false, true},              {"?", "", false, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WildcardMatch(c.pattern, c.name, c.fold), c.matches) << c.pattern << " " << c.name;
 }
 
 TEST(LiveView, ARowIsCutToTheTerminalsWidthKeepingItsColoursAndCharactersWhole) {
