@@ -249,8 +249,8 @@ int Station::Run(const std::atomic<int>& stops) {
                  Plural(present, "port is", "ports are") + " there now" +
                  (present == 0         ? std::string()
                   : settings_.newOnly ? ", left alone (--new-only)"
-                                      : " and served too (--new-only leaves them alone)") +
-                 ". Ctrl+C stops taking units; a second Ctrl+C interrupts those in flight.");
+                                      : " and served too (--new-only leaves them alone)"));
+  reporter_.Note("Ctrl+C stops taking units; a second Ctrl+C interrupts those in flight.");
   reporter_.Totals("served 0");
 
   bool stopping = false, interrupted = false, first = true;

@@ -201,7 +201,7 @@ TEST(Station, CtrlCStopsTakingUnitsAndASecondInterruptsThoseInFlight) {
     StationRun station(bench, {});
     station.Await("progress", bench.Port("hub1"));
     station.Program().Signal(SIGINT);
-    const Json stopping = station.Await("note", "", 2);
+    const Json stopping = station.Await("note", "", 3);
     EXPECT_NE(stopping.value("text", "").find("stopping: no new units; waiting for 1 unit in flight"), std::string::npos)
         << stopping.dump();
     const SimUnit& late = bench.Plug("hub2", Unit({.serial = 2}));
