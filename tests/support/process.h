@@ -31,6 +31,7 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   [[nodiscard]] bool Started() const { return pid_ > 0; }
+  [[nodiscard]] pid_t Pid() const { return pid_; }
 
   // Reads both outputs as they come until `done` holds (true) or `timeout` passes (false).
   bool ReadUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
