@@ -328,9 +328,13 @@ TEST(Zpictl, AFailedVerificationNamesTheFieldsThatDiffer) {
             std::string::npos)
       << run.out;
   EXPECT_EQ(run.out.find("left unfinished"), std::string::npos) << "the verification itself was complete";
+  // Each port padded to the longest one's width (/dev/pts/9 beside /dev/pts/10).
+  std::size_t width = 0;
+  for (const SimUnit* unit : {vmx.get(), code.get(), constant.get()}) width = std::max(width, unit->DevicePath().size());
   for (const SimUnit* unit : {vmx.get(), code.get(), constant.get()}) {
-    EXPECT_NE(run.out.find(unit->DevicePath() + "  FAILED  ZPi v4.1.2.46  Id: " + IdOf(*unit) + "  (identified, write " +
-                           file.Path() + ")"),
+    const std::string port = unit->DevicePath();
+    EXPECT_NE(run.out.find(port + std::string(width - port.size(), ' ') + "  FAILED  ZPi v4.1.2.46  Id: " + IdOf(*unit) +
+                           "  (identified, write " + file.Path() + ")"),
               std::string::npos)
         << run.out;
     EXPECT_EQ(unit->Counters().configWrites, 1u) << "written once, not again";
@@ -405,12 +409,17 @@ TEST(Zpictl, InfoTellsKindFirmwareIdAndModeAndSendsNothing) {
 
   const Finished human = Zpictl({"info", service->DevicePath(), operating->DevicePath()});
   EXPECT_EQ(human.status, 0);
-  EXPECT_NE(human.err.find(service->DevicePath() + "  ZPi v4.1.2.46  Id: " + IdOf(*service) + "\n"), std::string::npos)
+  // Each port padded to the longer one's width (/dev/pts/9 beside /dev/pts/10).
+  const std::size_t width = std::max(service->DevicePath().size(), operating->DevicePath().size());
+  const auto padded = [&](const SimUnit& unit) {
+    return unit.DevicePath() + std::string(width - unit.DevicePath().size(), ' ');
+  };
+  EXPECT_NE(human.err.find(padded(*service) + "  ZPi v4.1.2.46  Id: " + IdOf(*service) + "\n"), std::string::npos)
       << human.err;
-  EXPECT_NE(human.err.find(operating->DevicePath() + "  ZPi v41.1.2.45  Id: " + IdOf(*operating) + "  (operating mode)"),
+  EXPECT_NE(human.err.find(padded(*operating) + "  ZPi v41.1.2.45  Id: " + IdOf(*operating) + "  (operating mode)"),
             std::string::npos)
       << human.err;
-  EXPECT_NE(human.out.find(service->DevicePath() + "  OK      ZPi v4.1.2.46  Id: " + IdOf(*service) + "  (identified)"),
+  EXPECT_NE(human.out.find(padded(*service) + "  OK      ZPi v4.1.2.46  Id: " + IdOf(*service) + "  (identified)"),
             std::string::npos)
       << human.out;
   for (const SimUnit* unit : {service.get(), operating.get(), silent.get()})
