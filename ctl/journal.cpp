@@ -18,6 +18,9 @@
 #include <stdexcept>
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #include <bcrypt.h>
 #else
@@ -122,8 +125,8 @@ std::string Sha256Hex(std::span<const std::uint8_t> data) {
 #endif
   std::string hex;
   char two[3];
-  for (const unsigned char byte : digest) {
-    std::snprintf(two, sizeof two, "%02x", byte);
+  for (const unsigned char octet : digest) {
+    std::snprintf(two, sizeof two, "%02x", octet);
     hex += two;
   }
   return hex;
