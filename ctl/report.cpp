@@ -34,6 +34,10 @@ std::string Right(const std::string& text, std::size_t width) {
   return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
 }
 
+std::string Counted(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string ResultText(const JournalRecord& r) { return r.ok ? "OK" : "FAILED " + std::to_string(r.code); }
 
 std::string Joined(const std::vector<std::string>& items, const char* separator) {
@@ -84,10 +88,10 @@ std::string ReportText(const std::vector<JournalRecord>& records) {
     return out;
   }
   const Units units = UnitsOf(records);
-  line(std::to_string(records.size()) + " records of " + std::to_string(units.byId.size()) + " units, from " +
-       records.front().time + " to " + records.back().time + " (UTC)");
+  line(Counted(records.size(), "record", "records") + " of " + Counted(units.byId.size(), "unit", "units") +
+       ", from " + records.front().time + " to " + records.back().time + " (UTC)");
   if (!units.anonymous.empty())
-    line(std::to_string(units.anonymous.size()) + " of them name no unit (it never announced itself)");
+    line(Counted(units.anonymous.size(), "of them names", "of them name") + " no unit (it never announced itself)");
 
   line("");
   line("By result:");

@@ -158,7 +158,7 @@ TEST(Report, CountsByResultAndDayNamesRepeatsAndEachUnitsLastRecord) {
   const std::vector<JournalRecord> ordered = RecordsSince(records, "");
   EXPECT_EQ(ReportText(ordered),
             "4 records of 2 units, from 2024-01-30T17:00:00.000Z to 2024-01-31T10:00:00.000Z (UTC)\n"
-            "1 of them name no unit (it never announced itself)\n"
+            "1 of them names no unit (it never announced itself)\n"
             "\n"
             "By result:\n"
             "      2  succeeded\n"
