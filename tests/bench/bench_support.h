@@ -1,7 +1,9 @@
 #pragma once
 // What the benchmarks share: milliseconds of a duration, the median, minimum and maximum of a
-// set of runs, and an observer of zpictl's jobs that reports nothing.
+// set of runs, an observer of zpictl's jobs that reports nothing, and a simulated unit that
+// takes the whole service.
 #include "ctl/unit_job.h"
+#include "sim/sim_unit.h"
 
 // Std
 #include <algorithm>
@@ -36,5 +38,18 @@ class QuietObserver final : public JobObserver {
   void Log(const std::string&, std::string_view) override {}
   void Finished(const JobResult&) override {}
 };
+
+// A unit at firmware 2.45 with an invalid configuration: upload, restart, read, write and
+// verification; quick to restart and to announce itself.
+inline SimOptions WholeServiceUnit(std::uint32_t serial, std::chrono::milliseconds ackDelay = {}) {
+  SimOptions options;
+  options.firmwareMinor = 45;
+  options.memory = StartImage("invalid");
+  options.restartDelay = std::chrono::milliseconds(50);
+  options.settleDelay = std::chrono::milliseconds(5);
+  options.ackDelay = ackDelay;
+  options.id[0] = 0x5A500000u + serial;
+  return options;
+}
 
 }  // namespace bench

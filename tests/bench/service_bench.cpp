@@ -190,14 +190,7 @@ struct EngineRun {
 // jobs to the end of the last one.
 double ServiceOf(int count) {
   std::vector<std::unique_ptr<Unit>> units;
-  for (int i = 0; i < count; ++i) {
-    SimOptions options;
-    options.firmwareMinor = 45;
-    options.memory = StartImage("invalid");
-    options.restartDelay = 50ms;
-    options.settleDelay = 5ms;
-    units.push_back(std::make_unique<Unit>(options));
-  }
+  for (int i = 0; i < count; ++i) units.push_back(std::make_unique<Unit>(bench::WholeServiceUnit(0)));
   QuietObserver observer;
   std::vector<std::unique_ptr<UnitJob>> jobs;
   for (const auto& unit : units) {

@@ -65,14 +65,7 @@ double CpuMs() {
 std::vector<std::unique_ptr<SimUnit>> Units(int count, std::chrono::milliseconds delay) {
   std::vector<std::unique_ptr<SimUnit>> units;
   for (int i = 0; i < count; ++i) {
-    SimOptions options;
-    options.firmwareMinor = 45;
-    options.memory = StartImage("invalid");
-    options.restartDelay = 50ms;
-    options.settleDelay = 5ms;
-    options.ackDelay = delay;
-    options.id[0] = 0x5A500000u + static_cast<std::uint32_t>(i);
-    units.push_back(std::make_unique<SimUnit>(options));
+    units.push_back(std::make_unique<SimUnit>(bench::WholeServiceUnit(static_cast<std::uint32_t>(i), delay)));
     units.back()->Start();
   }
   return units;
