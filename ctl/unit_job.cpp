@@ -20,12 +20,34 @@ std::vector<std::string> DifferingFields(const ConfigRecord& a, const ConfigReco
   return names;
 }
 
+std::string_view JobErrorName(int code) {
+  switch (code) {
+    case JobOk: return "succeeded";
+    case JobNoConnection: return "no connection (ERRO #0x01)";
+    case JobTransferGaveUp: return "the unit stopped acknowledging (ERRO #0x02)";
+    case JobReadNoConnection: return "no connection for the read (ERRO #0x03)";
+    case JobReadGaveUp: return "the unit stopped answering the read (ERRO #0x04)";
+    case JobPortUnavailable: return "the port cannot be opened";
+    case JobNoAnnouncement: return "no announcement in time";
+    case JobOperatingMode: return "operating mode";
+    case JobKindNotServed: return "a kind the tool does not serve";
+    case JobUnplugged: return "unplugged";
+    case JobVerifyFailed: return "verification failed";
+    case JobInvalidConfig: return "an invalid configuration read";
+    case JobInterrupted: return "interrupted";
+    case JobTimedOut: return "over the job's time limit";
+    case JobInternalFault: return "a fault of zpictl itself";
+    default: return "an unknown code";
+  }
+}
+
 UnitJob::UnitJob(JobRequest request, JobObserver& observer) : request_(std::move(request)), observer_(observer) {
   result_.port = request_.port;
   SessionSettings settings = request_.timing;
   settings.actOnIdentity = request_.command == JobCommand::Service;
   settings.forceVentora = request_.ventora;
   settings.rewriteInvalid = false;  // the job decides what replaces an invalid configuration
+  settings.announcementCompletesUpload = true;
   session_ = std::make_unique<UnitSession>(request_.port, static_cast<SessionListener&>(*this), settings);
 }
 
@@ -34,7 +56,8 @@ UnitJob::~UnitJob() = default;
 void UnitJob::Interrupt() { session_->Interrupt(); }
 
 JobResult UnitJob::Run() {
-  const auto end = UnitSession::Clock::now() + request_.limit;
+  started_ = phaseStarted_ = UnitSession::Clock::now();
+  const auto end = started_ + request_.limit;
   try {
     session_->Open();
   } catch (const EComPort& e) {
@@ -77,11 +100,21 @@ JobResult UnitJob::Run() {
   } catch (...) {
     // A vanished port may fail its last purge; it is closed all the same.
   }
+  result_.took = std::chrono::duration_cast<std::chrono::milliseconds>(UnitSession::Clock::now() - started_);
   observer_.Finished(result_);
   return result_;
 }
 
+void UnitJob::EndStep() {
+  const auto now = UnitSession::Clock::now();
+  const std::string_view name = phase_ == Phase::Identify ? "identify" : phase_ == Phase::Restart ? "restart" : PhaseName();
+  if (!name.empty() && !finished_)
+    result_.steps.push_back({std::string(name), std::chrono::duration_cast<std::chrono::milliseconds>(now - phaseStarted_)});
+  phaseStarted_ = now;
+}
+
 void UnitJob::SetPhase(Phase phase, std::optional<std::chrono::milliseconds> limit) {
+  if (phase != phase_) EndStep();
   phase_ = phase;
   rescheduled_ = true;
   if (limit)
@@ -92,6 +125,7 @@ void UnitJob::SetPhase(Phase phase, std::optional<std::chrono::milliseconds> lim
 
 void UnitJob::Succeed() {
   if (finished_) return;
+  EndStep();
   finished_ = true;
   phase_ = Phase::Done;
   result_.ok = true;
@@ -100,6 +134,7 @@ void UnitJob::Succeed() {
 void UnitJob::Fail(int code, std::string error) {
   if (finished_) return;
   result_.unfinished = Unfinished();
+  EndStep();
   finished_ = true;
   phase_ = Phase::Done;
   result_.ok = false;
@@ -138,6 +173,8 @@ void UnitJob::StartWrite(const ConfigRecord& record, std::string what) {
   SetPhase(Phase::Write);
   next_ = [this] {
     result_.done.push_back("write " + writing_);
+    result_.written = writing_;
+    result_.writtenImage = EncodeConfigImage(*written_).image;
     session_->Engine().WriteConfig(*written_);
   };
 }
@@ -158,6 +195,7 @@ void UnitJob::Failure(const ServiceFailure& failure) {
 void UnitJob::Identified(const TDeviceInfo& info) {
   if (phase_ != Phase::Identify && phase_ != Phase::Restart) return;
   result_.unit = info;
+  if (!result_.first) result_.first = info;
   observer_.Identified(request_.port, info);
   if (phase_ == Phase::Identify) result_.done.push_back("identified");
   if (request_.command == JobCommand::Info) return Succeed();
@@ -192,6 +230,7 @@ void UnitJob::TransferComplete(std::uint8_t kind) {
   if (phase_ == Phase::Upload && kind == TransferFirmware) {
     uploaded_ = true;
     result_.done.push_back("upload");
+    if (lastAckLost_) result_.notes.emplace_back(LastAckLostNote);
     SetPhase(Phase::Restart, request_.identityTimeout);
   } else if (phase_ == Phase::Write && kind == TransferConfig) {
     observer_.Written(request_.port, writing_);
@@ -234,6 +273,7 @@ void UnitJob::ConfigRead(const DecodedConfig& decoded) {
       return Fail(JobVerifyFailed, "the configuration read back differs at byte " +
                                        std::to_string(at.first - back.begin()) + " of the image");
     result_.done.push_back("verify");
+    result_.verified = true;
     observer_.Verified(request_.port);
     Succeed();
   }
@@ -242,7 +282,7 @@ void UnitJob::ConfigRead(const DecodedConfig& decoded) {
 void UnitJob::OperatingMode(const TDeviceInfo* identity) {
   if (phase_ == Phase::Identify && identity) {
     // The identity of a unit in operating mode is still its identity.
-    result_.unit = *identity;
+    result_.unit = result_.first = *identity;
     observer_.Identified(request_.port, *result_.unit);
     result_.done.push_back("identified");
     if (request_.command == JobCommand::Info) return Succeed();

@@ -40,6 +40,9 @@ enum JobError : int {
   JobInternalFault = 19,    // a fault of zpictl itself, not of the unit or its cable
 };
 
+// What a code means, in a few words ("the unit stopped acknowledging (ERRO #0x02)").
+[[nodiscard]] std::string_view JobErrorName(int code);
+
 struct JobRequest {
   JobCommand command = JobCommand::Service;
   std::string port;
@@ -52,16 +55,33 @@ struct JobRequest {
   SessionSettings timing;  // tick intervals (the engine's by default)
 };
 
+// How long one step of a job took: "identify", "upload", "restart", "read", "write", "verify".
+struct JobStep {
+  std::string name;
+  std::chrono::milliseconds took{0};
+};
+
 struct JobResult {
   std::string port;
   bool ok = false;
   int code = JobOk;
   std::string error;        // the reason, as the tool or zpictl words it
   std::string unfinished;   // what was under way when the job ended early
-  std::optional<TDeviceInfo> unit;
+  std::optional<TDeviceInfo> unit;   // as it announced itself last
+  std::optional<TDeviceInfo> first;  // as it announced itself first (before an upload)
   std::vector<std::string> done;  // "identified", "upload", "read", "write <what>", "verify"
+  std::vector<std::string> notes;  // what went otherwise than usual yet did not fail the unit
   std::optional<ConfigRecord> read;  // Read: the unit's configuration
+  std::string written;                      // "default", "ventora" or the file's name
+  std::optional<ConfigImage> writtenImage;  // the image sent, once its write began
+  bool verified = false;
+  bool repeat = false;  // a station had served this unit's id before, in the same run
+  std::vector<JobStep> steps;  // in order
+  std::chrono::milliseconds took{0};  // the whole job, from opening the port
 };
+
+// The note of an upload completed by the restarted unit's announcement.
+inline constexpr std::string_view LastAckLostNote = "upload completed; last acknowledgement lost";
 
 // What a job reports as it goes: from its own thread or its port's, one call at a time per
 // job; an observer shared by several jobs is called from several threads at once.
@@ -103,6 +123,7 @@ class UnitJob final : private SessionListener {
   void Identified(const TDeviceInfo& info) override;
   void ConfigRead(const DecodedConfig& decoded) override;
   void TransferComplete(std::uint8_t kind) override;
+  void LastAckLost() override { lastAckLost_ = true; }
   void OperatingMode(const TDeviceInfo* identity) override;
   void Closed(std::string_view why) override;
   void Fault(std::string_view what) override;
@@ -113,6 +134,7 @@ class UnitJob final : private SessionListener {
   [[nodiscard]] std::string Unfinished() const;
   [[nodiscard]] std::string_view PhaseName() const;
   void SetPhase(Phase phase, std::optional<std::chrono::milliseconds> limit = std::nullopt);
+  void EndStep();  // the phase in hand is over: its time goes into the result
 
   JobRequest request_;
   JobObserver& observer_;
@@ -122,7 +144,10 @@ class UnitJob final : private SessionListener {
   Phase phase_ = Phase::Identify;
   std::optional<UnitSession::Clock::time_point> phaseDeadline_;
   bool rescheduled_ = false;  // the phase (and its deadline) changed while the owner waited
+  UnitSession::Clock::time_point started_{};
+  UnitSession::Clock::time_point phaseStarted_{};
   bool uploaded_ = false;
+  bool lastAckLost_ = false;
   std::optional<ConfigRecord> written_;  // what the verification compares with
   std::string writing_;                  // and how it is named
   // A step the job takes outside the engine's callbacks, on the next turn of its loop.

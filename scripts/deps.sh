@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, only those missing. Sourced by ./run.sh and
 # ./test.sh; usage: zpi_install_deps <extra packages...>
 zpi_base_packages=(cmake g++ ninja-build pkg-config qt6-base-dev qt6-translations-l10n libgl-dev
-                   libgtest-dev libcli11-dev nlohmann-json3-dev fonts-dejavu-core fonts-liberation)
+                   libgtest-dev libcli11-dev nlohmann-json3-dev libssl-dev fonts-dejavu-core fonts-liberation)
 
 zpi_install_deps() {
   local wanted=("${zpi_base_packages[@]}" "$@") missing=() pkg

@@ -179,15 +179,21 @@ tool=$(ls "$unpacked"/*/zpitool.exe)
 start_unit COM1 --firmware 2.45 --image invalid  # in place of the machine's first serial port
 scripts/windows-run-tool.sh "$tool" "$run_dir/zpisim-COM1.log" "$run_dir" || tests_status=1
 
-# 8. zpictl.exe from the unpacked folder: two units served at once from the command line.
+# 8. zpictl.exe from the unpacked folder: two units served at once from the command line, with
+#    their journal, and the report of it.
 start_unit COM3 --firmware 2.45 --image invalid
 start_unit COM4
 ctl=$(ls "$unpacked"/*/zpictl.exe)
 ctl_status=0
 "$wine" "$ctl" list >"$run_dir/zpictl-list.txt" 2>&1 || ctl_status=$?
-"$wine" "$ctl" --json service COM3 COM4 >"$run_dir/zpictl-service.jsonl" 2>"$run_dir/zpictl-service.err" || ctl_status=$?
+journal=${run_dir#"$root"/}/journal.jsonl  # relative: CLI11 on Windows reads "/..." as an option
+rm -f "$journal"
+"$wine" "$ctl" --json service COM3 COM4 --journal "$journal" >"$run_dir/zpictl-service.jsonl" \
+  2>"$run_dir/zpictl-service.err" || ctl_status=$?
+"$wine" "$ctl" report "$journal" >"$run_dir/zpictl-report.txt" 2>&1 || ctl_status=$?
 echo "   zpictl.exe list: $(tr -d '\r' <"$run_dir/zpictl-list.txt" | tr '\n' ' ')"
 grep '"event":"result"' "$run_dir/zpictl-service.jsonl" | sed 's/^/   zpictl.exe service: /'
+echo "   zpictl.exe report: $(tr -d '\r' <"$run_dir/zpictl-report.txt" | head -1)"
 if [ "$ctl_status" != 0 ]; then
   echo "   zpictl.exe service failed with exit status $ctl_status" >&2
   tests_status=1

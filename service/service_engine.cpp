@@ -98,7 +98,7 @@ bool ServiceEngine::HandleAck(std::span<const std::uint8_t> payload) {
 }
 
 bool ServiceEngine::HandleDeviceInfo(std::span<const std::uint8_t> payload) {
-  if (identityHandled_) return true;
+  if (identityHandled_ && !CompletesUpload(payload)) return true;
   const std::optional<TDeviceInfo> info = ParseDeviceInfo(payload);
   if (!info) return false;
   deviceInfo_ = *info;
@@ -147,6 +147,24 @@ bool ServiceEngine::HandleConfigData(std::span<const std::uint8_t> payload) {
   front_.ProcessMessages();
   front_.Progress(0);
   FinishConfigRead();
+  return true;
+}
+
+bool ServiceEngine::CompletesUpload(std::span<const std::uint8_t> payload) {
+  if (!options_.announcementCompletesUpload || !Pacing(Pacer::Transfer) || transfer_.Kind != TransferFirmware ||
+      transfer_.Index != transfer_.BlockCount)
+    return false;
+  const std::optional<TDeviceInfo> info = ParseDeviceInfo(payload);
+  if (!info || info->Mode == 0 || info->Version[2] != CarriedFirmwareMajor ||
+      info->Version[3] != CarriedFirmwareMinor)
+    return false;
+  // The unit restarted on the firmware just sent: the upload is complete, and this
+  // announcement is the restarted unit's, judged afresh.
+  Stop(Pacer::Transfer);
+  front_.Progress(0);
+  identityHandled_ = false;
+  front_.LastAckLost();
+  front_.TransferComplete(TransferFirmware);
   return true;
 }
 

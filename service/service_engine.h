@@ -79,6 +79,9 @@ class ServiceFrontEnd {
   virtual void TransferComplete(std::uint8_t kind) = 0;
   // The unit runs in operating mode: its identity said so (`identity`), or a notice did (null).
   virtual void OperatingMode(const TDeviceInfo* /*identity*/) {}
+  // A firmware upload was completed by the restarted unit's announcement, its last
+  // acknowledgement lost (Options::announcementCompletesUpload); TransferComplete follows.
+  virtual void LastAckLost() {}
 
   // Settings read when they matter: force the Ventora preset on a read; close the port after
   // a configuration write.
@@ -100,6 +103,11 @@ class ServiceEngine {
     // A read whose image is invalid is replaced at once by the stock record; without this the
     // read only reports it and the front end decides.
     bool rewriteInvalid = true;
+    // While the last frame of a firmware upload waits for its acknowledgement, an announcement
+    // at the carried firmware completes the upload: the unit took the frame and restarted, and
+    // the acknowledgement was lost on the way. Without this the announcement is not acted on
+    // and the transfer gives up with ERRO #0x02, as in the window.
+    bool announcementCompletesUpload = false;
   };
 
   explicit ServiceEngine(ServiceFrontEnd& frontEnd) : ServiceEngine(frontEnd, Options{}) {}
@@ -155,6 +163,7 @@ class ServiceEngine {
   bool HandleUnitFrame(const CheckedFrame& frame);
   bool HandleAck(std::span<const std::uint8_t> payload);
   bool HandleDeviceInfo(std::span<const std::uint8_t> payload);
+  bool CompletesUpload(std::span<const std::uint8_t> payload);
   bool HandleConfigData(std::span<const std::uint8_t> payload);
 
   ServiceFrontEnd& front_;

@@ -11,7 +11,8 @@ UnitSession::UnitSession(std::string port, SessionListener& listener, SessionSet
     : listener_(listener),
       settings_(settings),
       engine_(*this, ServiceEngine::Options{.actOnIdentity = settings.actOnIdentity,
-                                            .rewriteInvalid = settings.rewriteInvalid}) {
+                                            .rewriteInvalid = settings.rewriteInvalid,
+                                            .announcementCompletesUpload = settings.announcementCompletesUpload}) {
   // The unit's line, as the window sets it.
   port_.Port = std::move(port);
   port_.BaudRate = brCustom;

@@ -41,6 +41,7 @@ class SessionListener {
   virtual void Identified(const TDeviceInfo& /*info*/) {}
   virtual void ConfigRead(const DecodedConfig& /*decoded*/) {}
   virtual void TransferComplete(std::uint8_t /*kind*/) {}
+  virtual void LastAckLost() {}  // before TransferComplete: see SessionSettings
   virtual void OperatingMode(const TDeviceInfo* /*identity*/) {}  // null: a notice
   // The port closed by itself: the unit asked for it (operating mode), was unplugged, or the
   // port failed (`why` says which).
@@ -54,6 +55,8 @@ struct SessionSettings {
   bool actOnIdentity = true;   // the identity starts the upload or the read by itself
   bool forceVentora = false;   // an image that is not the Ventora preset is invalid
   bool rewriteInvalid = true;  // an invalid image is replaced by the stock record at once
+  // The restarted unit's announcement completes an upload whose last acknowledgement was lost.
+  bool announcementCompletesUpload = false;
   std::chrono::milliseconds transferTick{PacerIntervalMs(Pacer::Transfer)};
   std::chrono::milliseconds readTick{PacerIntervalMs(Pacer::Read)};
   std::chrono::milliseconds closeDelay{50};
@@ -99,6 +102,7 @@ class UnitSession final : private ServiceFrontEnd {
   void ConfigRead(const DecodedConfig& decoded) override { listener_.ConfigRead(decoded); }
   void ShowStock(const ConfigRecord&) override {}
   void TransferComplete(std::uint8_t kind) override { listener_.TransferComplete(kind); }
+  void LastAckLost() override { listener_.LastAckLost(); }
   void OperatingMode(const TDeviceInfo* identity) override { listener_.OperatingMode(identity); }
   bool ForceVentora() override { return settings_.forceVentora; }
   bool AutoClose() override { return false; }

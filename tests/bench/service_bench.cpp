@@ -11,6 +11,7 @@
 #include "app/platform.h"
 #include "config/config_record.h"
 #include "ctl/unit_job.h"
+#include "bench/bench_support.h"
 #include "service/unit_session.h"
 #include "sim/sim_unit.h"
 #include "transfer/firmware.h"
@@ -38,22 +39,15 @@
 #include <thread>
 #include <vector>
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 using namespace std::chrono_literals;
 
 namespace {
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-struct Spread {
-  double median = 0, minimum = 0, maximum = 0;
-};
-
-Spread Of(std::vector<double> v) {
-  if (v.empty()) return {};
-  std::sort(v.begin(), v.end());
-  return {v[v.size() / 2], v.front(), v.back()};
-}
+using bench::Ms;
+using bench::Of;
+using bench::QuietObserver;
+using bench::Spread;
 
 // ---- The minimal loop: a raw file descriptor, one frame out, one answer in ----------------
 
@@ -191,30 +185,12 @@ struct EngineRun {
 
 // ---- Several units at once, as zpictl serves them ------------------------------------------
 
-class QuietObserver final : public JobObserver {
- public:
-  void Identified(const std::string&, const TDeviceInfo&) override {}
-  void Progress(const std::string&, std::string_view, int, int) override {}
-  void ConfigRead(const std::string&, bool) override {}
-  void Written(const std::string&, std::string_view) override {}
-  void Verified(const std::string&) override {}
-  void Log(const std::string&, std::string_view) override {}
-  void Finished(const JobResult&) override {}
-};
-
 // The whole service of `count` units, each on its own thread: firmware upload, restart,
 // read, the invalid configuration replaced, written and read back. From the start of the
 // jobs to the end of the last one.
 double ServiceOf(int count) {
   std::vector<std::unique_ptr<Unit>> units;
-  for (int i = 0; i < count; ++i) {
-    SimOptions options;
-    options.firmwareMinor = 45;
-    options.memory = StartImage("invalid");
-    options.restartDelay = 50ms;
-    options.settleDelay = 5ms;
-    units.push_back(std::make_unique<Unit>(options));
-  }
+  for (int i = 0; i < count; ++i) units.push_back(std::make_unique<Unit>(bench::WholeServiceUnit(0)));
   QuietObserver observer;
   std::vector<std::unique_ptr<UnitJob>> jobs;
   for (const auto& unit : units) {

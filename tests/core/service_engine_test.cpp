@@ -73,6 +73,7 @@ class Recorder final : public ServiceFrontEnd {
   void ConfigRead(const DecodedConfig& d) override { Add(d.errors == 0 ? "read valid" : "read invalid"); }
   void ShowStock(const ConfigRecord& r) override { Add(r == DefaultConfig() ? "stock default" : "stock ventora"); }
   void TransferComplete(std::uint8_t kind) override { Add("complete " + std::to_string(kind)); }
+  void LastAckLost() override { Add("last ack lost"); }
   void OperatingMode(const TDeviceInfo* identity) override {
     Add(identity ? "operating mode, identity" : "operating mode");
   }
@@ -133,10 +134,10 @@ struct Step {
 class Script {
  public:
   Recorder front;
-  ServiceEngine engine{front};
+  ServiceEngine engine;
   ConfigImage memory = EncodeConfigImage(DefaultConfig()).image;
 
-  Script() {
+  explicit Script(ServiceEngine::Options options = {}) : engine(front, options) {
     front.engine = &engine;
     front.deliver = [this](const std::string& input) { Do(input); };
     engine.SeedTokenFallback(7);
@@ -360,6 +361,42 @@ TEST(ServiceEngine, OldFirmwareIsUploadedAndTheRestartedUnitJudgedAfresh) {
   EXPECT_EQ(std::vector<std::uint8_t>(block(1887).data.begin(), block(1887).data.end()),
             (std::vector<std::uint8_t>{0xC0, 0x00, 0x78, 0xEB, 0x6A}));
   for (std::size_t i = 0; i < 1888; ++i) ASSERT_EQ(block(i).token, block(0).token) << i;
+}
+
+TEST(ServiceEngine, AnAnnouncementAtTheCarriedFirmwareCompletesAnUploadWhoseLastAckWasLost) {
+  const std::vector<std::string> completed =
+      With({"stop transfer", "progress 0", "last ack lost", "complete 1", "log ZPi v4.1.2.46\r\n" + std::string(IdLine),
+            "identified", "log O ZPi está atualizado!"},
+           ReadStart);
+  struct Case {
+    const char* name;
+    bool option;
+    int acked;  // frames acknowledged before the announcement; 1887: the last frame is out
+    const char* info;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"without the option (the window)", false, 1887, "info 4 2.46", {}},
+      {"after the last frame went out", true, 1887, "info 4 2.46", completed},
+      {"before the last frame went out", true, 1886, "info 4 2.46", {}},
+      {"at the old firmware", true, 1887, "info 4 2.45", {}},
+      {"in operating mode", true, 1887, "info operating", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Script s(ServiceEngine::Options{.announcementCompletesUpload = c.option});
+    s.Do("info 4 2.45");
+    for (int i = 1; i <= c.acked; ++i) s.Do("ack " + std::to_string(i));
+    s.Run({{c.info, c.expected}});
+    if (!c.expected.empty()) continue;
+    // Not taken as the restart: the last frame goes on being resent until the transfer gives up.
+    for (int tick = 0; tick < 10; ++tick) s.Do("tick");
+    ASSERT_FALSE(s.front.events.empty());
+    EXPECT_EQ(s.front.events.back(), "progress 0");
+    EXPECT_TRUE(std::find(s.front.events.begin(), s.front.events.end(),
+                          "box ERRO #0x02: A operação não foi concluida!\r\nNacks = 0\r\nCode10 = 0\r\nCode15 = "
+                          "0\r\nCode20 = 0") != s.front.events.end());
+  }
 }
 
 TEST(ServiceEngine, WhatAnIdentityStarts) {

@@ -6,6 +6,7 @@
 #include "config/remote_commands.h"
 #include "sim/sim_unit.h"
 #include "support/process.h"
+#include "ctl/zpictl_support.h"
 
 #include <gtest/gtest.h>
 
@@ -27,138 +28,7 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-using Json = nlohmann::json;
-
-// ---- The units ------------------------------------------------------------------------------
-
-struct UnitShape {
-  std::uint8_t minor = 46;  // firmware 2.minor
-  const char* image = "default";
-  std::uint32_t serial = 1;  // the id's lowest word
-};
-
-SimOptions Options(UnitShape shape) {
-  SimOptions o;
-  o.firmwareMinor = shape.minor;
-  o.memory = StartImage(shape.image);
-  o.id[0] = 0x5A500000u + shape.serial;
-  return o;
-}
-
-std::unique_ptr<SimUnit> Started(SimOptions options) {
-  auto unit = std::make_unique<SimUnit>(std::move(options));
-  unit->Start();
-  return unit;
-}
-
-// The id as zpictl prints it, highest word first.
-std::string IdOf(const SimUnit& unit) {
-  const TDeviceInfo info = unit.Info();
-  char text[32];
-  std::snprintf(text, sizeof text, "%.8X %.8X %.8X", info.Id[2], info.Id[1], info.Id[0]);
-  return text;
-}
-
-// No byte reached the unit: it never saw the port opened.
-void ExpectUntouched(const SimUnit& unit, const std::string& what) {
-  const SimCounters c = unit.Counters();
-  EXPECT_EQ(c.connections, 0u) << what;
-  EXPECT_EQ(c.frames, 0u) << what;
-}
-
-// ---- The program and its output -------------------------------------------------------------
-
-Finished Zpictl(std::vector<std::string> args, std::vector<std::string> environment = {}) {
-  return RunProgram(ZPICTL_PATH, std::move(args), std::move(environment), 60s);
-}
-
-// A configuration file for one test, removed after it.
-class TempFile {
- public:
-  explicit TempFile(const std::string& text) {
-    std::string pattern = ::testing::TempDir() + "zpictl-XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd >= 0) close(fd);
-    path_ = pattern;
-    Write(text);
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  void Write(const std::string& text) const { std::ofstream(path_, std::ios::binary | std::ios::trunc) << text; }
-  [[nodiscard]] std::string Text() const {
-    std::ifstream in(path_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  [[nodiscard]] const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// Every line of `text` as a JSON object; a line that is not one fails the test.
-std::vector<Json> JsonLines(const std::string& text) {
-  std::vector<Json> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    Json j = Json::parse(line, nullptr, false);
-    EXPECT_TRUE(j.is_object()) << "not a JSON object: " << line;
-    if (j.is_object()) lines.push_back(std::move(j));
-  }
-  return lines;
-}
-
-// One port's events in order, a run of progress events of one phase as one: "identified",
-// "progress upload", "read", "written", "verified", "result"...
-std::vector<std::string> EventsOf(const std::vector<Json>& lines, const std::string& port) {
-  std::vector<std::string> events;
-  for (const Json& j : lines) {
-    if (j.value("port", "") != port) continue;
-    std::string event = j.value("event", "?");
-    if (event == "progress") event += " " + j.value("phase", "?");
-    if (events.empty() || events.back() != event || event.rfind("progress", 0) != 0) events.push_back(event);
-  }
-  return events;
-}
-
-// The port's "result" object; fails the test unless there is exactly one.
-Json ResultOf(const std::vector<Json>& lines, const std::string& port) {
-  Json result;
-  int count = 0;
-  for (const Json& j : lines)
-    if (j.value("port", "") == port && j.value("event", "") == "result") {
-      result = j;
-      ++count;
-    }
-  EXPECT_EQ(count, 1) << "results for " << port;
-  return result;
-}
-
-using Strings = std::vector<std::string>;
-
-// A result as the reporter writes it. A text ending in "*" is a prefix: the rest varies (the
-// system's own words, the firmware's frame count).
-struct Outcome {
-  int code = 0;
-  std::string error{};       // empty when ok
-  std::string unfinished{};  // empty when absent
-  Strings done{};
-};
-
-bool Matches(const std::string& text, const std::string& pattern) {
-  if (pattern.ends_with('*')) return text.starts_with(pattern.substr(0, pattern.size() - 1));
-  return text == pattern;
-}
-
-void ExpectResult(const Json& r, const Outcome& want, const std::string& port) {
-  SCOPED_TRACE(port + ": " + r.dump());
-  EXPECT_EQ(r.value("ok", want.code != 0), want.code == 0);
-  EXPECT_EQ(r.value("code", -1), want.code);
-  EXPECT_TRUE(Matches(r.value("error", ""), want.error)) << "error, wanted: " << want.error;
-  EXPECT_TRUE(Matches(r.value("unfinished", ""), want.unfinished)) << "unfinished, wanted: " << want.unfinished;
-  EXPECT_EQ(r.value("done", Strings{}), want.done);
-}
+using namespace ctl_test;
 
 // A record unlike either stock record, that passes every check of a write.
 ConfigRecord Edited() {
@@ -403,6 +273,36 @@ TEST(Zpictl, EachFaultFailsItsOwnUnitWithItsReason) {
   EXPECT_EQ(units[0]->Counters().frames, 0u) << "nor to one in operating mode";
 }
 
+TEST(Zpictl, AnUploadWhoseLastAcknowledgementIsLostCompletesOnTheUnitsAnnouncement) {
+  // The unit takes the last frame and restarts at 2.46, but its answer does not reach the tool.
+  const std::pair<const char*, SimFaultKind> losses[] = {{"missing", SimFaultKind::DropAnswer},
+                                                         {"cut", SimFaultKind::ShortAnswer},
+                                                         {"without its start byte", SimFaultKind::NoStartAnswer},
+                                                         {"with a bad sum", SimFaultKind::BadSumAnswer}};
+  std::vector<std::unique_ptr<SimUnit>> units;
+  Strings args{"service", "--json"};
+  for (const auto& [name, loss] : losses) {
+    SimOptions o = Options({.minor = 45, .serial = static_cast<std::uint32_t>(units.size() + 1)});
+    o.faults = {{loss, 1888, 0}};
+    units.push_back(Started(o));
+    args.push_back(units.back()->DevicePath());
+  }
+  const Finished run = Zpictl(args);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  const std::vector<Json> lines = JsonLines(run.out);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    SCOPED_TRACE(losses[i].first);
+    const SimUnit& unit = *units[i];
+    ExpectResult(ResultOf(lines, unit.DevicePath()),
+                 {.done = {"identified", "upload", "read"}, .notes = {"upload completed; last acknowledgement lost"}},
+                 unit.DevicePath());
+    EXPECT_EQ(EventsOf(lines, unit.DevicePath()),
+              (Strings{"identified", "progress upload", "identified", "progress read", "read", "result"}));
+    EXPECT_EQ(unit.Info().Version[3], 46);
+    EXPECT_EQ(unit.Counters().restarts, 1u);
+  }
+}
+
 TEST(Zpictl, AFailedVerificationNamesTheFieldsThatDiffer) {
   SimOptions oneField = Options({.serial = 1});
   oneField.faults = {{SimFaultKind::AlterWrite, 1, 0}};  // VMX stored one higher
@@ -428,9 +328,13 @@ TEST(Zpictl, AFailedVerificationNamesTheFieldsThatDiffer) {
             std::string::npos)
       << run.out;
   EXPECT_EQ(run.out.find("left unfinished"), std::string::npos) << "the verification itself was complete";
+  // Each port padded to the longest one's width (/dev/pts/9 beside /dev/pts/10).
+  std::size_t width = 0;
+  for (const SimUnit* unit : {vmx.get(), code.get(), constant.get()}) width = std::max(width, unit->DevicePath().size());
   for (const SimUnit* unit : {vmx.get(), code.get(), constant.get()}) {
-    EXPECT_NE(run.out.find(unit->DevicePath() + "  FAILED  ZPi v4.1.2.46  Id: " + IdOf(*unit) + "  (identified, write " +
-                           file.Path() + ")"),
+    const std::string port = unit->DevicePath();
+    EXPECT_NE(run.out.find(port + std::string(width - port.size(), ' ') + "  FAILED  ZPi v4.1.2.46  Id: " + IdOf(*unit) +
+                           "  (identified, write " + file.Path() + ")"),
               std::string::npos)
         << run.out;
     EXPECT_EQ(unit->Counters().configWrites, 1u) << "written once, not again";
@@ -505,12 +409,17 @@ TEST(Zpictl, InfoTellsKindFirmwareIdAndModeAndSendsNothing) {
 
   const Finished human = Zpictl({"info", service->DevicePath(), operating->DevicePath()});
   EXPECT_EQ(human.status, 0);
-  EXPECT_NE(human.err.find(service->DevicePath() + "  ZPi v4.1.2.46  Id: " + IdOf(*service) + "\n"), std::string::npos)
+  // Each port padded to the longer one's width (/dev/pts/9 beside /dev/pts/10).
+  const std::size_t width = std::max(service->DevicePath().size(), operating->DevicePath().size());
+  const auto padded = [&](const SimUnit& unit) {
+    return unit.DevicePath() + std::string(width - unit.DevicePath().size(), ' ');
+  };
+  EXPECT_NE(human.err.find(padded(*service) + "  ZPi v4.1.2.46  Id: " + IdOf(*service) + "\n"), std::string::npos)
       << human.err;
-  EXPECT_NE(human.err.find(operating->DevicePath() + "  ZPi v41.1.2.45  Id: " + IdOf(*operating) + "  (operating mode)"),
+  EXPECT_NE(human.err.find(padded(*operating) + "  ZPi v41.1.2.45  Id: " + IdOf(*operating) + "  (operating mode)"),
             std::string::npos)
       << human.err;
-  EXPECT_NE(human.out.find(service->DevicePath() + "  OK      ZPi v4.1.2.46  Id: " + IdOf(*service) + "  (identified)"),
+  EXPECT_NE(human.out.find(padded(*service) + "  OK      ZPi v4.1.2.46  Id: " + IdOf(*service) + "  (identified)"),
             std::string::npos)
       << human.out;
   for (const SimUnit* unit : {service.get(), operating.get(), silent.get()})

@@ -3,12 +3,15 @@
 // Std
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 
 // POSIX
 #include <fcntl.h>
+#include <termios.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +37,30 @@ Process::Process(std::string program, std::vector<std::string> args, std::vector
     close(out[1]);
     return;
   }
+  Spawn(std::move(program), std::move(args), std::move(environment), out[1], err[1], "");
+  close(out[1]);
+  close(err[1]);
+  outFd_ = out[0];
+  errFd_ = err[0];
+}
+
+Process::Process(std::string program, std::vector<std::string> args, std::vector<std::string> environment,
+                 Terminal terminal) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[64];
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+    if (master >= 0) close(master);
+    return;
+  }
+  const winsize size{terminal.rows, terminal.columns, 0, 0};
+  ioctl(master, TIOCSWINSZ, &size);
+  heldTerminal_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  Spawn(std::move(program), std::move(args), std::move(environment), -1, -1, name);
+  outFd_ = terminalFd_ = master;
+}
+
+void Process::Spawn(std::string program, std::vector<std::string> args, std::vector<std::string> environment,
+                    int out, int err, const std::string& terminal) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
@@ -52,12 +79,20 @@ Process::Process(std::string program, std::vector<std::string> args, std::vector
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  // The program gets the default reaction to the signals a test sends, whatever the test runs with.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (terminal.empty()) {
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+  } else {
+    // A session of its own, whose first terminal opened becomes its controlling terminal.
+    flags |= POSIX_SPAWN_SETSID;
+    posix_spawn_file_actions_addopen(&actions, 1, terminal.c_str(), O_RDWR, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  }
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  // The program gets the default reaction to the signals a test sends, whatever the test runs with.
   sigset_t none, defaults;
   sigemptyset(&none);
   sigemptyset(&defaults);
@@ -65,14 +100,10 @@ Process::Process(std::string program, std::vector<std::string> args, std::vector
   sigaddset(&defaults, SIGTERM);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&attributes, flags);
   if (posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data()) != 0) pid_ = -1;
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  close(err[1]);
-  outFd_ = out[0];
-  errFd_ = err[0];
   if (pid_ > 0) pidFd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
 }
 
@@ -83,10 +114,16 @@ Process::~Process() {
   }
   for (const int fd : {outFd_, errFd_, pidFd_})
     if (fd >= 0) close(fd);
+  if (terminalFd_ >= 0 && terminalFd_ != outFd_) close(terminalFd_);
+  if (heldTerminal_ >= 0) close(heldTerminal_);
 }
 
 void Process::Signal(int signal) {
   if (pid_ > 0 && !exited_) kill(pid_, signal);
+}
+
+bool Process::Type(const std::string& keys) {
+  return terminalFd_ >= 0 && write(terminalFd_, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
 }
 
 bool Process::Reap(bool block) {
@@ -98,6 +135,8 @@ bool Process::Reap(bool block) {
   } while (got < 0 && errno == EINTR);
   if (got != pid_) return false;
   exited_ = true;
+  if (heldTerminal_ >= 0) close(heldTerminal_);  // what is left to read ends the terminal's output
+  heldTerminal_ = -1;
   status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return true;
 }
@@ -128,6 +167,8 @@ bool Process::ReadSome(Clock::time_point deadline) {
     if (got > 0) {
       into.append(buffer, static_cast<std::size_t>(got));
     } else if (got == 0 || errno != EINTR) {
+      // A terminal's master reads EIO once the program and its children have let it go.
+      if (fd == terminalFd_) terminalFd_ = -1;
       close(fd);
       fd = -1;
     }
