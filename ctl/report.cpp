@@ -47,7 +47,12 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
 }
 
 // One CSV field: quoted when it holds a separator, a quote or a line break.
-std::string Field(const std::string& text) {
+// A cell as a spreadsheet reads it back as text: quoted when it holds a separator, a quote or
+// a line break, and a text a spreadsheet would take for a formula (a port or a file named
+// "=...") behind an apostrophe.
+std::string Field(std::string text) {
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
+    text.insert(0, 1, '\'');
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (const char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);

@@ -188,6 +188,13 @@ TEST(Report, CountsByResultAndDayNamesRepeatsAndEachUnitsLastRecord) {
             std::string::npos)
       << csv;
   EXPECT_NE(csv.find("\r\n,1,2024-01-31T10:00:00.000Z,/dev/ttyACM0,no,11,"), std::string::npos) << csv;
+  // What a spreadsheet would run as a formula stays text.
+  JournalRecord formula;
+  formula.port = "=HYPERLINK(\"http://x\")";
+  formula.written = "-1+1.json";
+  const std::string cells = ReportCsv({formula});
+  EXPECT_NE(cells.find(",\"'=HYPERLINK(\"\"http://x\"\")\","), std::string::npos) << cells;
+  EXPECT_NE(cells.find(",'-1+1.json,"), std::string::npos) << cells;
   EXPECT_EQ(RecordsSince(records, *SinceBound("2024-01-31T09:30")).size(), 2u);
   EXPECT_EQ(ReportText({}), "No records.\n");
 }
