@@ -39,7 +39,9 @@ started=$SECONDS
 scripts/package.sh $mode
 
 source scripts/deps.sh
-zpi_install_deps lintian man-db xvfb xdotool imagemagick wine64
+wanted=(lintian man-db xvfb xdotool imagemagick)
+[ "$mode" = --deb ] || wanted+=(wine64)
+zpi_install_deps "${wanted[@]}"
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 
