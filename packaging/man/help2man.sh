@@ -53,7 +53,7 @@ commands=$("$name" --help | awk '/^Subcommands:$/ { on = 1; next } on && /^  [a-
     for command in $commands; do "$name" "$command" --help | roff_command; done
     echo
   fi
-  cat "$part"
+  sed -n '/^\[[^]]*\]$/,$p' "$part"  # the part's own notes before its first section stay out
 } >"$work/include.h2m"
 
 help2man --no-info --no-discard-stderr --version-string="$version" --name="$summary" \
