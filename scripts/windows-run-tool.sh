@@ -36,8 +36,8 @@ wait_unit() {
 
 # Module errors (a DLL that is not found) are printed; everything else of Wine is quiet.
 # Started from another folder than its own, as from a shortcut.
-if [ "$native" = 1 ]; then
-  (cd "$out" && exec "$tool" >"$out/zpitool.out" 2>"$out/zpitool.err") &
+if [ "$native" = 1 ]; then  # on the X display, whatever platform the caller's Qt was told
+  (cd "$out" && exec env QT_QPA_PLATFORM=xcb "$tool" >"$out/zpitool.out" 2>"$out/zpitool.err") &
 else
   (cd "$out" && exec env WINEDEBUG=-all,err+module "$wine" "$tool" >"$out/zpitool.out" 2>"$out/zpitool.err") &
 fi
