@@ -9,10 +9,6 @@
 #
 #   cpack --config build/win/CPackConfig.cmake -B build/win/package
 
-file(STRINGS ${PROJECT_SOURCE_DIR}/update/tool_version.h zpi_revision_line REGEX "ToolRevision = '.'")
-string(REGEX REPLACE ".*'(.)'.*" "\\1" zpi_revision "${zpi_revision_line}")
-set(ZPI_PACKAGE_VERSION "${PROJECT_VERSION}.${zpi_revision}")
-
 set(zpi_package_dlls Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll Qt6Network.dll)
 set(zpi_runtime_dlls libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
 set(zpi_files)

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # One full service with zpitool.exe under Wine, driven with the mouse and keyboard on an X
-# display: the tool starts (no DLL missing, its window shows), the port selected at start
-# (the unit's, first in the list) is opened, the firmware is uploaded, the configuration
-# read, found invalid and replaced, then a value is typed into the panel and written. The
-# simulated unit's log tells when each step is done. Ends with a screenshot of the window.
-# Used by scripts/windows-check.sh, which sets WINEPREFIX and DISPLAY and starts the unit.
+# display: the tool starts (no DLL missing, its window shows, no message box), the port
+# selected at start (the unit's, first in the list) is opened, the firmware is uploaded, the
+# configuration read, found invalid and replaced, then a value is typed into the panel and
+# written. The simulated unit's log tells when each step is done. Ends with a screenshot of
+# the window. Used by scripts/windows-check.sh and scripts/package-check.sh, which set
+# WINEPREFIX and DISPLAY and start the unit. A tool not named *.exe (the Linux package's
+# zpitool) runs natively the same way, the unit's port named in ZPITOOL_EXTRA_PORTS.
 #
 #   scripts/windows-run-tool.sh <zpitool.exe> <zpisim log> <output folder>
 set -euo pipefail
@@ -13,8 +15,12 @@ unit_log=$2
 out=$3
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 
+native=0
+[ "$tool" = "${tool%.exe}" ] && native=1
+what=$tool
+[ "$native" = 1 ] || what="$(basename "$tool") under Wine"
 fail() {
-  echo "zpitool.exe under Wine: $*" >&2
+  echo "$what: $*" >&2
   import -window root "$out/zpitool-failed.png" 2>/dev/null || true
   exit 1
 }
@@ -30,7 +36,11 @@ wait_unit() {
 
 # Module errors (a DLL that is not found) are printed; everything else of Wine is quiet.
 # Started from another folder than its own, as from a shortcut.
-(cd "$out" && exec env WINEDEBUG=-all,err+module "$wine" "$tool" >"$out/zpitool.out" 2>"$out/zpitool.err") &
+if [ "$native" = 1 ]; then  # on the X display, whatever platform the caller's Qt was told
+  (cd "$out" && exec env QT_QPA_PLATFORM=xcb "$tool" >"$out/zpitool.out" 2>"$out/zpitool.err") &
+else
+  (cd "$out" && exec env WINEDEBUG=-all,err+module "$wine" "$tool" >"$out/zpitool.out" 2>"$out/zpitool.err") &
+fi
 pid=$!
 stop_tool() {
   kill "$pid" 2>/dev/null || true
@@ -51,7 +61,9 @@ if grep -q 'err:module' "$out/zpitool.err"; then
 fi
 sleep 1  # the start-up tick
 import -window root "$out/zpitool-start.png"
-echo "zpitool.exe started from the unpacked package and showed its window (no library missing)"
+box=$(xdotool search --onlyvisible --name '^ZPi Tool$' 2>/dev/null | head -n1 || true)
+[ -z "$box" ] || fail "a message box at start-up: $(xdotool getwindowname "$box")"
+echo "$what started and showed its window (no library missing, no message box)"
 
 # Positions within the window's client area, from the fixed layout (app/form1_layout.cpp).
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; sleep 0.3; }
