@@ -108,7 +108,7 @@ check_deb() {
     MANWIDTH=92 man -P cat "$page" >"$check/man-$page.txt" 2>"$check/man-$page.err" || fail "man $page failed"
     [ -s "$check/man-$page.err" ] && fail "man $page: $(cat "$check/man-$page.err")"
   done
-  for section in SYNOPSIS OPTIONS COMMANDS 'EXIT STATUS' 'RESULT CODES' 'CONFIGURATION FILE'; do
+  for section in SYNOPSIS OPTIONS COMMANDS 'EXIT STATUS' 'RESULT CODES' 'CONFIGURATION FILE' STATION JOURNAL; do
     grep -q "^$section\$" "$check/man-zpictl.txt" || fail "man zpictl has no $section"
   done
   echo "== man zpictl (the first lines; build/package-check/man-zpictl.txt holds it all)"
