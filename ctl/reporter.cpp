@@ -81,6 +81,7 @@ void Reporter::Plugged(const std::string& port) {
   const std::lock_guard lock(mutex_);
   station_ = true;
   if (style_ == Style::Json) {
+    rows_.erase(port);  // a new unit: its milestones start afresh
     Event(Json{{"port", port}, {"event", "plugged"}}.dump());
     return;
   }
@@ -219,7 +220,8 @@ void Reporter::Finished(const JobResult& r) {
     if (r.repeat) result["repeat"] = true;
     std::fprintf(results_, "%s\n", result.dump().c_str());
     std::fflush(results_);
-    return;
+    rows_.erase(r.port);  // only the milestones were kept, and the job is over: a station
+    return;               // sees a new name for every unit on some benches (by-id links)
   }
   ClearTable();
   std::string text = r.port + std::string(width_ > r.port.size() ? width_ - r.port.size() : 0, ' ') + "  " +
