@@ -1,22 +1,24 @@
 #!/usr/bin/env bash
 # Checks that every folder includes only the folders below it (scripts/check-layers.sh); builds
 # everything with AddressSanitizer and UBSan and runs every test through CTest; builds
-# the Qt-free part again normally (optimised, no sanitizers) and runs its tests; then runs
-# each fuzz target for a bounded time (a clang build with libFuzzer). Installs the Debian
-# packages it needs when they are missing.
+# the Qt-free part again normally (optimised, no sanitizers) and runs its tests, then a short
+# soak of zpictl's station (scripts/soak.sh); then runs each fuzz target for a bounded time (a
+# clang build with libFuzzer). Installs the Debian packages it needs when they are missing.
 #
 #   ./test.sh                  everything (extra arguments go to ctest, e.g. -R Frame)
 #   ./test.sh --windows        also the Windows check (ZPI_WINDOWS_CHECK=1 does the same):
 #                              a mingw-w64 cross build with its tests under Wine
 #   ZPI_FUZZ_SECONDS=60 ./test.sh   fuzz longer (default 15 s per target)
 #   ZPI_FUZZ_SECONDS=0 ./test.sh    skip the fuzzing (the seed corpus is still replayed)
+#   ZPI_SOAK_SERVICES=0 ./test.sh   skip the short soak (default 100 services)
 set -euo pipefail
 cd "$(dirname "$0")"
 windows=${ZPI_WINDOWS_CHECK:-0}
 if [ "${1:-}" = "--windows" ]; then windows=1; shift; fi
 fuzz_seconds=${ZPI_FUZZ_SECONDS:-15}
+soak_services=${ZPI_SOAK_SERVICES:-100}
 source scripts/deps.sh
-zpi_install_deps clang-14 libclang-rt-14-dev libfuzzer-14-dev
+zpi_install_deps clang-14 libclang-rt-14-dev libfuzzer-14-dev python3
 
 jobs=${ZPI_JOBS:-2}
 export QT_QPA_PLATFORM=offscreen
@@ -34,6 +36,11 @@ echo "== Build the Qt-free core, the serial component and the simulated unit nor
 cmake -S . -B build/normal -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZPI_WITH_QT=OFF >/dev/null
 cmake --build build/normal -j "$jobs"
 ctest --test-dir build/normal -j "$jobs" --output-on-failure "$@"
+
+if [ "$soak_services" != 0 ]; then
+  echo "== A short soak: zpictl's station serves ${soak_services} simulated units with random faults"
+  scripts/soak.sh "$soak_services"
+fi
 
 if [ "$fuzz_seconds" != 0 ]; then
   echo "== Fuzz each target for ${fuzz_seconds} s (libFuzzer, ASan, UBSan)"
