@@ -83,10 +83,10 @@ class Unit:
         if self.kind == "alter-write":
             # The unit stores the image once its last block has come.
             return {15} if self.writes and self.frame <= self.phases[2][2] else {0}
-        if self.kind == "reannounce" and self.upload and self.frame == UPLOAD_FRAMES:
-            # After the last acknowledgement the tool waits for the restarted unit: an
-            # announcement still at 2.45 then says the upload did not take (code 15), unless it
-            # came in one read with the acknowledgement and was dropped.
+        if self.kind == "reannounce" and phase == "upload" and self.frame > UPLOAD_FRAMES - 64:
+            # Near the upload's end the announcement may come after the last acknowledgement,
+            # when the tool waits for the restarted unit: still at 2.45, it says the upload did
+            # not take (code 15), unless it came in one read with the acknowledgement.
             return {0, 15}
         if self.kind == "operating-notice":
             # Code 12; but the receive handler takes one frame per event, as the window's does,
@@ -99,9 +99,9 @@ class Unit:
         args = ["-q", "--dump", dump, "--id", "246,C0FFEE,%08X" % self.id,
                 "--firmware", "2.45" if self.upload else "2.46", "--image", self.image]
         if self.kind:
-            # A notice 1 ms after the answer mostly comes on its own, not in the answer's read;
-            # an announcement at once comes before the next answer, not after the upload's end.
-            param = {"operating-notice": ":1", "reannounce": ":0"}.get(self.kind, "")
+            # 1 ms after the answer (the least zpisim takes): a notice then mostly comes on its
+            # own, not in the answer's read, and an announcement a few frames later at most.
+            param = {"operating-notice": ":1", "reannounce": ":1"}.get(self.kind, "")
             args += ["--fault", "%s@%d%s" % (self.kind, self.frame, param)]
         return args
 
