@@ -72,7 +72,7 @@ class Unit:
         return None  # past the end
 
     def expect(self):
-        """The codes this unit may end with: one, or for a notice that can be lost, two."""
+        """The codes this unit may end with: one, or two where timing decides (below)."""
         phase = self.phase()
         if self.kind is None or phase is None:
             return {0}
@@ -107,8 +107,8 @@ class Unit:
 
     def describe(self):
         fault = "%s@%d (%s)" % (self.kind, self.frame, self.phase() or "past the end") if self.kind else "no fault"
-        return "unit %d, id %08X (firmware %s, image %s, %s)" % (self.serial, self.id, "2.45" if self.upload else "2.46",
-                                                          self.image, fault)
+        firmware = "2.45" if self.upload else "2.46"
+        return "unit %d, id %08X (firmware %s, image %s, %s)" % (self.serial, self.id, firmware, self.image, fault)
 
 
 def resources(pid):
