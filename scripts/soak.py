@@ -124,7 +124,8 @@ def reference_dumps(zpisim, folder):
     for image in ("default", "ventora"):
         dump = os.path.join(folder, "reference-%s.json" % image)
         sim = subprocess.Popen([zpisim, "-q", "--image", image, "--dump", dump], stdout=subprocess.PIPE, text=True)
-        sim.stdout.readline()
+        if not sim.stdout.readline().strip():
+            raise RuntimeError("%s named no device (status %s)" % (zpisim, sim.wait()))
         sim.terminate()
         sim.wait()
         with open(dump) as f:
@@ -148,6 +149,8 @@ class Soak:
         self.results = []  # (unit, result) for the journal's check
         self.firmware = None  # what an upload leaves in the unit, from the first one
         self.seen = set()  # the ids served
+        self.station = None
+        self.sims = []  # every zpisim started, stopped whatever happens
 
     def fail(self, text):
         self.failures.append(text)
@@ -194,7 +197,11 @@ class Soak:
             port = os.path.join(self.ports, "zpi-%06d" % serial)
             unit.dump = os.path.join(self.folder, "dump%d.json" % slot)
             sim = subprocess.Popen([self.opts.zpisim] + unit.args(unit.dump), stdout=subprocess.PIPE, text=True)
-            os.symlink(sim.stdout.readline().strip(), port)
+            self.sims.append(sim)
+            device = sim.stdout.readline().strip()
+            if not device:
+                raise RuntimeError("zpisim %s named no device (status %s)" % (" ".join(unit.args(unit.dump)), sim.wait()))
+            os.symlink(device, port)
             units[port], sims[port] = unit, sim
 
         deadline = time.monotonic() + ROUND_LIMIT
@@ -361,7 +368,16 @@ def main():
     parser.add_argument("--seed", type=int, default=int(time.time()))
     opts = parser.parse_args()
     soak = Soak(opts)
-    ok = soak.run()
+    try:
+        ok = soak.run()
+    except Exception as e:  # a soak that cannot go on says why and leaves nothing running
+        print("soak stopped: %s" % e, file=sys.stderr)
+        ok = False
+    finally:
+        for process in soak.sims + ([soak.station] if soak.station else []):
+            if process.poll() is None:
+                process.kill()
+                process.wait()
     if ok:
         subprocess.run(["rm", "-rf", soak.folder])
     sys.exit(0 if ok else 1)
